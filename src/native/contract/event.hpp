@@ -1,0 +1,59 @@
+// Instance layouts and method tables of tavo.core._event.
+//
+// Shared by the event module itself and the modules built on it; see
+// properties.hpp for the conventions of table entries.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+
+namespace tavo::contract {
+
+struct ObjectWithUidObject {
+    PyObject_HEAD
+    std::uint64_t uid;  // unique per object, never reused in a process
+};
+
+struct ObservableObject {
+    ObjectWithUidObject base;
+    PyObject* event_observers;  // dict: event name -> EventObservers
+};
+
+struct EventDispatcherVTable {
+    // Call the observers bound to event `name` with (self, *args).
+    PyObject* (*dispatch_event)(PyObject* self, PyObject* name, PyObject* args);
+};
+
+struct EventDispatcherObject {
+    ObservableObject base;
+    const EventDispatcherVTable* vtab;
+    PyObject* property_storage;  // dict: storage_key -> PropertyStorage
+    PyObject* client_events;     // list of event names registered with client=True
+    PyObject* weakreflist;
+};
+
+struct BoundCallbackObject {
+    PyObject_HEAD
+    PyObject* func;
+    PyObject* largs;   // tuple
+    PyObject* kwargs;  // dict or None
+    std::uint64_t uid;
+};
+
+struct EventObserversVTable {
+    // Bind / unbind a callback (BoundCallback made from func, largs, kwargs).
+    PyObject* (*bind)(PyObject* self, PyObject* func, PyObject* largs, PyObject* kwargs);
+    PyObject* (*unbind)(PyObject* self, PyObject* func);
+    // Call every bound callback with (*args, *largs, **kwargs).
+    PyObject* (*dispatch)(PyObject* self, PyObject* args);
+};
+
+struct EventObserversObject {
+    PyObject_HEAD
+    const EventObserversVTable* vtab;
+    PyObject* callbacks;  // list of BoundCallback
+};
+
+}  // namespace tavo::contract

@@ -1,0 +1,1 @@
+"""Core of tavo: the property system and the HTML attribute classes."""
