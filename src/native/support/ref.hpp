@@ -61,4 +61,12 @@ inline PyObject* new_ref(PyObject* p) noexcept {
 
 inline PyObject* none_ref() noexcept { return new_ref(Py_None); }
 
+// A zeroed type object for a statically defined class, holding the one
+// reference that keeps it alive for good; the caller fills in its slots.
+inline PyTypeObject static_type_base() noexcept {
+    PyTypeObject type{};
+    Py_SET_REFCNT(reinterpret_cast<PyObject*>(&type), 1);
+    return type;
+}
+
 }  // namespace tavo

@@ -1,0 +1,371 @@
+// Rules shared by every attribute class: constructor keywords, page names,
+// messages, the attrvalue override dispatch and object life cycle helpers.
+#include "attributes/common.hpp"
+
+#include <climits>
+
+namespace tavo::attributes {
+
+Constants k{};
+State g{};
+
+// ---- constructor keywords ------------------------------------------------
+
+int check_text(PyObject* value) {
+    if (value == Py_None || PyUnicode_CheckExact(value)) {
+        return 0;
+    }
+    PyErr_Format(PyExc_TypeError, "Expected %.42s, got %.200s", "str", Py_TYPE(value)->tp_name);
+    return -1;
+}
+
+int read_text_keyword(PyObject* kw, PyObject* key, PyObject*& field) {
+    PyObject* borrowed = PyDict_GetItemWithError(kw, key);
+    if (!borrowed) {
+        if (PyErr_Occurred()) {
+            return -1;
+        }
+        borrowed = k.empty_str;
+    }
+    if (check_text(borrowed) < 0) {
+        return -1;
+    }
+    set_field(field, Ref::borrow(borrowed));
+    return 0;
+}
+
+int to_int32(PyObject* value, int& out) {
+    Ref number;
+    if (PyLong_Check(value)) {
+        number = Ref::borrow(value);
+    } else {
+        PyNumberMethods* nb = Py_TYPE(value)->tp_as_number;
+        if (!nb || !nb->nb_int) {
+            PyErr_SetString(PyExc_TypeError, "an integer is required");
+            return -1;
+        }
+        number = Ref::steal(nb->nb_int(value));
+        if (!number) {
+            return -1;
+        }
+        if (!PyLong_Check(number.get())) {
+            PyErr_Format(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
+                         Py_TYPE(number.get())->tp_name);
+            return -1;
+        }
+    }
+    int overflow = 0;
+    long long wide = PyLong_AsLongLongAndOverflow(number.get(), &overflow);
+    if (wide == -1 && PyErr_Occurred()) {
+        return -1;
+    }
+    if (overflow != 0 || wide < INT_MIN || wide > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+        return -1;
+    }
+    out = static_cast<int>(wide);
+    return 0;
+}
+
+int read_sync_keyword(PyObject* kw, int& field) {
+    PyObject* borrowed = PyDict_GetItemWithError(kw, k.sync);
+    if (!borrowed) {
+        if (PyErr_Occurred()) {
+            return -1;
+        }
+        field = 0;
+        return 0;
+    }
+    Ref keep = Ref::borrow(borrowed);  // the conversion may run user code
+    int value = 0;
+    if (to_int32(keep.get(), value) < 0) {
+        return -1;
+    }
+    field = value;
+    return 0;
+}
+
+int read_list_keyword(PyObject* kw, PyObject* key, PyObject*& field) {
+    PyObject* borrowed = PyDict_GetItemWithError(kw, key);
+    Ref list;
+    if (!borrowed) {
+        if (PyErr_Occurred()) {
+            return -1;
+        }
+        list = Ref::steal(PyList_New(0));
+    } else {
+        Ref keep = Ref::borrow(borrowed);
+        list = Ref::steal(PySequence_List(keep.get()));
+    }
+    if (!list) {
+        return -1;
+    }
+    set_field(field, std::move(list));
+    return 0;
+}
+
+PyObject* copy_keywords(PyObject* kwds) {
+    return kwds ? PyDict_Copy(kwds) : PyDict_New();
+}
+
+int parse_parameters(PyObject* args, PyObject* kwds, std::initializer_list<PyObject*> names, Ref* values,
+                     Ref& kw) {
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    const auto count = static_cast<Py_ssize_t>(names.size());
+    if (nargs > count) {
+        PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", "__init__",
+                     "at most", count, count == 1 ? "" : "s", nargs);
+        return -1;
+    }
+    kw = Ref::steal(copy_keywords(kwds));
+    if (!kw) {
+        return -1;
+    }
+    Py_ssize_t index = 0;
+    for (PyObject* name : names) {
+        PyObject* given = PyDict_GetItemWithError(kw.get(), name);
+        if (!given && PyErr_Occurred()) {
+            return -1;
+        }
+        if (given && index < nargs) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", "__init__", name);
+            return -1;
+        }
+        if (index < nargs) {
+            values[index] = Ref::borrow(PyTuple_GET_ITEM(args, index));
+        } else if (given) {
+            values[index] = Ref::borrow(given);
+            if (PyDict_DelItem(kw.get(), name) < 0) {
+                return -1;
+            }
+        }
+        ++index;
+    }
+    return 0;
+}
+
+int init_base(PyTypeObject* cls, PyObject* self, PyObject* args, PyObject* kw) {
+    Ref proxy = Ref::steal(PyObject_CallFunctionObjArgs(g.builtin_super, reinterpret_cast<PyObject*>(cls),
+                                                        self, nullptr));
+    if (!proxy) {
+        return -1;
+    }
+    Ref init = Ref::steal(PyObject_GetAttr(proxy.get(), k.dunder_init));
+    if (!init) {
+        return -1;
+    }
+    Ref keywords = Ref::steal(PyDict_Copy(kw));
+    if (!keywords) {
+        return -1;
+    }
+    Ref result = Ref::steal(PyObject_Call(init.get(), args, keywords.get()));
+    return result ? 0 : -1;
+}
+
+// ---- names and messages --------------------------------------------------
+
+PyObject* resolved_attrname(PyObject* attrname, PyObject* name) {
+    if (attrname != Py_None && PyUnicode_GET_LENGTH(attrname) > 0) {
+        return new_ref(attrname);
+    }
+    if (name == Py_None) {
+        PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "replace");
+        ATTR_TRACE("tavo.core._attributes._resolved_attrname");
+        return nullptr;
+    }
+    PyObject* result = PyUnicode_Replace(name, k.underscore, k.dash, -1);
+    if (!result) {
+        ATTR_TRACE("tavo.core._attributes._resolved_attrname");
+    }
+    return result;
+}
+
+static PyObject*& object_field(PyObject* self, std::size_t offset) {
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + offset);
+}
+
+PyObject* get_attrname(PyObject* self, void* closure) {
+    const auto* getter = static_cast<const FieldGetter*>(closure);
+    // The field may be replaced while `name` is looked up (user code).
+    Ref attrname = Ref::borrow(object_field(self, getter->offset));
+    Ref name = Ref::steal(PyObject_GetAttr(self, k.name));
+    Ref result;
+    if (name && check_text(name.get()) == 0) {
+        result = Ref::steal(resolved_attrname(attrname.get(), name.get()));
+    }
+    if (!result) {
+        ATTR_TRACE(getter->qualname);
+    }
+    return result.release();
+}
+
+PyObject* get_object_field(PyObject* self, void* closure) {
+    const auto* getter = static_cast<const FieldGetter*>(closure);
+    PyObject* value = object_field(self, getter->offset);
+    return new_ref(value ? value : Py_None);
+}
+
+PyObject* get_int_field(PyObject* self, void* closure) {
+    const auto* getter = static_cast<const FieldGetter*>(closure);
+    int value = *reinterpret_cast<int*>(reinterpret_cast<char*>(self) + getter->offset);
+    PyObject* result = PyLong_FromLong(value);
+    if (!result) {
+        ATTR_TRACE(getter->qualname);
+    }
+    return result;
+}
+
+PyObject* plain_text(PyObject* value) {
+    if (PyUnicode_CheckExact(value)) {
+        return new_ref(value);
+    }
+    return PyObject_Format(value, k.empty_str);
+}
+
+void raise_composed(PyObject* owner, PyObject* prop, std::initializer_list<Piece> pieces) {
+    Ref parts = Ref::steal(PyList_New(0));
+    if (!parts) {
+        return;
+    }
+    auto append = [&](Ref piece) -> bool {
+        return piece && PyList_Append(parts.get(), piece.get()) == 0;
+    };
+    Ref owner_class = Ref::steal(PyObject_GetAttr(owner, k.dunder_class));
+    if (!owner_class) {
+        return;
+    }
+    Ref owner_name = Ref::steal(PyObject_GetAttr(owner_class.get(), k.dunder_name));
+    if (!owner_name || !append(Ref::steal(plain_text(owner_name.get())))) {
+        return;
+    }
+    if (!append(Ref::steal(PyUnicode_FromString(".")))) {
+        return;
+    }
+    Ref prop_name = Ref::steal(PyObject_GetAttr(prop, k.name));
+    if (!prop_name || !append(Ref::steal(plain_text(prop_name.get())))) {
+        return;
+    }
+    for (const Piece& piece : pieces) {
+        Ref part;
+        switch (piece.kind) {
+            case Piece::Text: part = Ref::steal(PyUnicode_FromString(piece.text)); break;
+            case Piece::Repr: part = Ref::steal(PyObject_Repr(piece.object)); break;
+            case Piece::Plain: part = Ref::steal(plain_text(piece.object)); break;
+        }
+        if (!append(std::move(part))) {
+            return;
+        }
+    }
+    Ref message = Ref::steal(PyUnicode_Join(k.empty_str, parts.get()));
+    if (message) {
+        PyErr_SetObject(PyExc_ValueError, message.get());
+    }
+}
+
+// ---- small helpers -------------------------------------------------------
+
+PyObject* module_global(PyObject* name) {
+    PyObject* found = PyDict_GetItemWithError(g.module_dict, name);
+    if (!found && !PyErr_Occurred()) {
+        found = PyDict_GetItemWithError(PyModule_GetDict(g.builtins), name);
+        if (!found && !PyErr_Occurred()) {
+            PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+        }
+    }
+    return found ? new_ref(found) : nullptr;
+}
+
+PyObject* join_item_texts(PyObject* iterable, PyObject* separator) {
+    Ref iterator = Ref::steal(PyObject_GetIter(iterable));
+    Ref texts = Ref::steal(PyList_New(0));
+    if (!iterator || !texts) {
+        return nullptr;
+    }
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        Ref item_text = PyUnicode_CheckExact(item.get()) ? item : Ref::steal(PyObject_Str(item.get()));
+        if (!item_text || PyList_Append(texts.get(), item_text.get()) < 0) {
+            return nullptr;
+        }
+    }
+    if (PyErr_Occurred()) {
+        return nullptr;
+    }
+    return PyUnicode_Join(separator, texts.get());
+}
+
+int contains(PyObject* container, PyObject* value) {
+    Ref keep_container = Ref::borrow(container);
+    Ref keep_value = Ref::borrow(value);
+    return PySequence_Contains(keep_container.get(), keep_value.get());
+}
+
+int init_new_list(PyObject*& field) {
+    field = PyList_New(0);
+    return field ? 0 : -1;
+}
+
+int init_new_dict(PyObject*& field) {
+    field = PyDict_New();
+    return field ? 0 : -1;
+}
+
+PyObject* new_with_base(PyTypeObject* base, PyTypeObject* type, PyObject* args, PyObject* kwds,
+                        const void* table) {
+    PyObject* self = base->tp_new(type, args, kwds);
+    if (self) {
+        reinterpret_cast<contract::PropertyObject*>(self)->vtab =
+            static_cast<const contract::PropertyVTable*>(table);
+    }
+    return self;
+}
+
+void dealloc_base(PyTypeObject* base, PyObject* self) {
+    // The base's release expects a tracked object when its type is collected.
+    if (PyType_IS_GC(base)) {
+        PyObject_GC_Track(self);
+    }
+    base->tp_dealloc(self);
+}
+
+// ---- attrvalue override dispatch -----------------------------------------
+
+static std::uint64_t instance_dict_version(PyObject* self) {
+    PyObject** dictptr = _PyObject_GetDictPtr(self);
+    if (!dictptr || !*dictptr) {
+        return 0;
+    }
+    return reinterpret_cast<PyDictObject*>(*dictptr)->ma_version_tag;
+}
+
+bool dispatch_attrvalue_override(PyObject* self, PyObject* obj, AttrClass& cls, Ref& result) {
+    PyTypeObject* type = Py_TYPE(self);
+    // Instances of the attribute classes themselves: no lookup at all.
+    if (type->tp_dictoffset == 0 && !(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
+        return false;
+    }
+    const bool tag_valid = (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) != 0;
+    if (tag_valid && type->tp_version_tag == cls.memo_type_tag &&
+        instance_dict_version(self) == cls.memo_dict_version) {
+        return false;
+    }
+    Ref method = Ref::steal(PyObject_GetAttr(self, k.attrvalue));
+    if (!method) {
+        return true;  // result stays null: the lookup's error is the failure
+    }
+    PyObject* function = method.get();
+    if (PyMethod_Check(function) && PyMethod_GET_SELF(function) == self) {
+        function = PyMethod_GET_FUNCTION(function);
+    }
+    if (function == cls.attrvalue_function) {
+        // The version tag is valid after a successful lookup through the type.
+        if (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) {
+            cls.memo_type_tag = type->tp_version_tag;
+            cls.memo_dict_version = instance_dict_version(self);
+        }
+        return false;
+    }
+    result = Ref::steal(PyObject_CallOneArg(method.get(), obj));
+    return true;
+}
+
+}  // namespace tavo::attributes

@@ -1,0 +1,119 @@
+// What _NumericAttribute, _BoundedNumericAttribute and _VariableListAttribute
+// share: the same four fields after their base's part, the same constructor,
+// the same getters and the same collector support.
+#pragma once
+
+#include "attributes/common.hpp"
+
+#include <cstddef>
+
+namespace tavo::attributes {
+
+template <typename Object>
+struct NumericLike {
+    static Object* of(PyObject* o) { return reinterpret_cast<Object*>(o); }
+
+    // Base creation, the class's table, then options, sync, attrname, attrtype.
+    static PyObject* create(PyTypeObject* base, PyTypeObject* type, PyObject* args, PyObject* kwds,
+                            const void* table) {
+        Ref self = Ref::steal(new_with_base(base, type, args, kwds, table));
+        if (!self) {
+            return nullptr;
+        }
+        Object* s = of(self.get());
+        if (init_new_list(s->options) < 0) {
+            return nullptr;
+        }
+        s->sync = 0;
+        init_empty_text(s->attrname);
+        init_empty_text(s->attrtype);
+        return self.release();
+    }
+
+    // attrtype, attrname, sync, options; allownone forced; every positional
+    // argument and a copy of the keywords go to the base constructor.
+    static int init(PyTypeObject* cls, PyObject* self, PyObject* args, PyObject* kwds, const char* qualname) {
+        Ref kw = Ref::steal(copy_keywords(kwds));
+        Object* s = of(self);
+        if (!kw || read_text_keyword(kw.get(), k.attrtype, s->attrtype) < 0 ||
+            read_text_keyword(kw.get(), k.attrname, s->attrname) < 0 || read_sync_keyword(kw.get(), s->sync) < 0 ||
+            read_list_keyword(kw.get(), k.options, s->options) < 0 ||
+            PyDict_SetItem(kw.get(), k.allownone, Py_True) < 0 || init_base(cls, self, args, kw.get()) < 0) {
+            ATTR_TRACE(qualname);
+            return -1;
+        }
+        return 0;
+    }
+
+    static int traverse(PyTypeObject* base, PyObject* self, visitproc visit, void* arg) {
+        if (int status = traverse_base(base, self, visit, arg)) {
+            return status;
+        }
+        Py_VISIT(of(self)->options);
+        return 0;
+    }
+
+    static void clear(PyTypeObject* base, PyObject* self) {
+        clear_base(base, self);
+        set_field(of(self)->options, Ref::borrow(Py_None));
+    }
+
+    static void dealloc(PyTypeObject* base, PyObject* self) {
+        PyObject_GC_UnTrack(self);
+        Object* s = of(self);
+        Py_CLEAR(s->attrtype);
+        Py_CLEAR(s->attrname);
+        Py_CLEAR(s->options);
+        dealloc_base(base, self);
+    }
+
+    // Whether value is one of the attribute's options (1), not (0), or an error (-1).
+    static int is_option(PyObject* self, PyObject* value) {
+        PyObject* options = of(self)->options;
+        if (!options || options == Py_None) {
+            return 0;
+        }
+        return contains(options, value);
+    }
+};
+
+// Getter closures of one class, in the attribute table order sync,
+// attrname, attrtype, options.
+template <typename Object>
+struct NumericLikeGetters {
+    FieldGetter sync;
+    FieldGetter attrname;
+    FieldGetter attrtype;
+    FieldGetter options;
+    PyGetSetDef table[5];
+
+    explicit NumericLikeGetters(const char* sync_name, const char* attrname_name, const char* attrtype_name,
+                                const char* options_name)
+        : sync{offsetof(Object, sync), sync_name},
+          attrname{offsetof(Object, attrname), attrname_name},
+          attrtype{offsetof(Object, attrtype), attrtype_name},
+          options{offsetof(Object, options), options_name},
+          table{
+              {"sync", get_int_field, nullptr, nullptr, &sync},
+              {"attrname", get_attrname, nullptr, nullptr, &attrname},
+              {"attrtype", get_object_field, nullptr, nullptr, &attrtype},
+              {"options", get_object_field, nullptr, nullptr, &options},
+              {nullptr, nullptr, nullptr, nullptr, nullptr},
+          } {}
+};
+
+#define NUMERIC_LIKE_GETTERS(Object, Class)                                                            \
+    NumericLikeGetters<Object>("tavo.core._attributes." Class ".sync.__get__",                         \
+                               "tavo.core._attributes." Class ".attrname.__get__",                     \
+                               "tavo.core._attributes." Class ".attrtype.__get__",                     \
+                               "tavo.core._attributes." Class ".options.__get__")
+
+// The rendering of a number and its unit (_NumericAttribute and
+// _BoundedNumericAttribute): None as "", a text as it is, otherwise the
+// number's text followed by the unit get_units gives, if any.
+PyObject* render_number_with_units(PyObject* self, PyObject* obj);
+
+// Raise the ValueError of a value that is neither a number, a text nor an option.
+void raise_invalid_numeric_option(PyObject* self, PyObject* obj, PyObject* value, PyObject* options);
+
+}  // namespace tavo::attributes

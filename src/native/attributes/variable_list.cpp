@@ -1,0 +1,276 @@
+// _VariableListAttribute: style attributes such as margin and padding that
+// take one, two or four values, expanded to the property's target length and
+// rendered space-separated.
+#include "attributes/numeric_like.hpp"
+
+#include <array>
+
+namespace tavo::attributes {
+
+namespace {
+
+using VarList = NumericLike<VariableListAttributeObject>;
+constexpr const char* kConvert = "tavo.core._attributes._VariableListAttribute.convert";
+constexpr const char* kConvertNumeric = "tavo.core._attributes._VariableListAttribute._convert_numeric";
+
+VariableListAttributeTable table;
+
+int target_length(PyObject* self) {
+    return VarList::of(self)->base.target_length;
+}
+
+// One item through the object's own table (a native subclass may replace it).
+PyObject* convert_item(PyObject* self, PyObject* obj, PyObject* item) {
+    const auto* own = reinterpret_cast<const VariableListAttributeTable*>(
+        reinterpret_cast<contract::PropertyObject*>(self)->vtab);
+    return own->convert_numeric(self, obj, item);
+}
+
+// A new list of `count` items taken in turn from `items`.
+PyObject* list_of(std::initializer_list<PyObject*> items, int count) {
+    PyObject* list = PyList_New(count);
+    if (!list) {
+        return nullptr;
+    }
+    auto it = items.begin();
+    for (int i = 0; i < count; ++i) {
+        PyList_SET_ITEM(list, i, new_ref(*it));
+        if (++it == items.end()) {
+            it = items.begin();
+        }
+    }
+    return list;
+}
+
+// [v, v] or [v, v, v, v] by the target length; None for any other length.
+PyObject* expand(PyObject* self, Ref value) {
+    if (!value) {
+        return nullptr;
+    }
+    const int length = target_length(self);
+    if (length == 2 || length == 4) {
+        return list_of({value.get()}, length);
+    }
+    return none_ref();
+}
+
+PyObject* convert_sequence(PyObject* self, PyObject* obj, PyObject* x) {
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(x);
+    if (n == 4 && target_length(self) != 4) {
+        raise_composed(obj, self, {text(" must have 1 or 2 components (got "), repr(x), text(")")});
+        return nullptr;
+    }
+    if (n != 1 && n != 2 && n != 4) {
+        raise_composed(obj, self,
+                       {text(target_length(self) == 4 ? " must have 1, 2 or 4 components (got "
+                                                      : " must have 1 or 2 components (got "),
+                        repr(x), text(")")});
+        return nullptr;
+    }
+    // Own references: converting an item may run code that changes the list.
+    std::array<Ref, 4> items;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        items[i] = Ref::borrow(PySequence_Fast_GET_ITEM(x, i));
+    }
+    std::array<Ref, 4> converted;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        converted[i] = Ref::steal(convert_item(self, obj, items[i].get()));
+        if (!converted[i]) {
+            return nullptr;
+        }
+    }
+    if (n == 1) {
+        return expand(self, std::move(converted[0]));
+    }
+    if (n == 2) {
+        const int length = target_length(self);
+        if (length == 2 || length == 4) {
+            return list_of({converted[0].get(), converted[1].get()}, length);
+        }
+        return none_ref();
+    }
+    return list_of({converted[0].get(), converted[1].get(), converted[2].get(), converted[3].get()}, 4);
+}
+
+PyObject* convert(PyObject* self, PyObject* obj, PyObject* x);
+
+PyObject* convert_steps(PyObject* self, PyObject* obj, PyObject* x) {
+    if (x == Py_None) {
+        return none_ref();
+    }
+    const int option = VarList::is_option(self, x);
+    if (option < 0) {
+        return nullptr;
+    }
+    if (option) {
+        return new_ref(x);
+    }
+    if (PyList_Check(x) || PyTuple_Check(x)) {
+        Ref keep = Ref::borrow(x);
+        return convert_sequence(self, obj, keep.get());
+    }
+    const bool is_text = PyUnicode_Check(x);
+    if (!PyLong_CheckExact(x) && !PyFloat_CheckExact(x) && !is_text) {
+        raise_composed(obj, self, {text(" has an invalid format (got "), repr(x), text(")")});
+        return nullptr;
+    }
+    if (is_text) {
+        Ref parts = Ref::steal(PyUnicode_Split(x, nullptr, -1));
+        if (!parts) {
+            return nullptr;
+        }
+        if (PyList_GET_SIZE(parts.get()) >= 2) {
+            return convert(self, obj, parts.get());
+        }
+    }
+    return expand(self, Ref::steal(convert_item(self, obj, x)));
+}
+
+PyObject* convert(PyObject* self, PyObject* obj, PyObject* x) {
+    PyObject* result = convert_steps(self, obj, x);
+    if (!result) {
+        ATTR_TRACE(kConvert);
+    }
+    return result;
+}
+
+// The text from position `start` (negative: from the end) to its end.
+PyObject* text_tail(PyObject* text, PyObject* slice, Py_ssize_t count) {
+    if (PyUnicode_CheckExact(text)) {
+        const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+        return PyUnicode_Substring(text, length > count ? length - count : 0, length);
+    }
+    return PyObject_GetItem(text, slice);
+}
+
+PyObject* convert_numeric_steps(PyObject* self, PyObject* obj, PyObject* item) {
+    if (PyLong_CheckExact(item) || PyFloat_CheckExact(item)) {
+        return new_ref(item);
+    }
+    if (!PyUnicode_Check(item)) {
+        raise_composed(obj, self, {text(" has an invalid format (got "), repr(item), text(")")});
+        return nullptr;
+    }
+    Ref last_two = Ref::steal(text_tail(item, k.slice_from_neg2, 2));
+    if (!last_two) {
+        return nullptr;
+    }
+    Ref units = Ref::steal(module_global(k.CSS_LENGTH_UNITS));
+    if (!units) {
+        return nullptr;
+    }
+    const int is_unit = PySequence_Contains(units.get(), last_two.get());
+    if (is_unit < 0) {
+        return nullptr;
+    }
+    if (is_unit) {
+        return new_ref(item);
+    }
+    Ref last = Ref::steal(text_tail(item, k.slice_from_neg1, 1));
+    if (!last) {
+        return nullptr;
+    }
+    const int is_percent = PyObject_RichCompareBool(last.get(), k.percent, Py_EQ);
+    if (is_percent < 0) {
+        return nullptr;
+    }
+    return new_ref(is_percent ? item : Py_None);
+}
+
+PyObject* convert_numeric(PyObject* self, PyObject* obj, PyObject* item) {
+    PyObject* result = convert_numeric_steps(self, obj, item);
+    if (!result) {
+        ATTR_TRACE(kConvertNumeric);
+    }
+    return result;
+}
+
+PyObject* render(PyObject* self, PyObject* obj) {
+    Ref value = Ref::steal(current_value(self, obj));
+    if (!value) {
+        return nullptr;
+    }
+    if (value.get() == Py_None) {
+        return new_ref(k.empty_str);
+    }
+    if (PyUnicode_Check(value.get())) {
+        return value.release();
+    }
+    return join_item_texts(value.get(), k.space);
+}
+
+const void* build_table() {
+    table.base = *g.variable_list_table;
+    table.base.base.convert = convert;
+    table.convert_numeric = convert_numeric;
+    table.attrvalue = attrvalue_entry<variable_list_attribute_class, render>;
+    return &table;
+}
+
+PyObject* varlist_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
+    return VarList::create(g.VariableListProperty, type, args, kwds, &table);
+}
+int varlist_init(PyObject* self, PyObject* args, PyObject* kwds) {
+    return VarList::init(variable_list_attribute_class.type, self, args, kwds,
+                         "tavo.core._attributes._VariableListAttribute.__init__");
+}
+int varlist_traverse(PyObject* self, visitproc visit, void* arg) {
+    return VarList::traverse(g.VariableListProperty, self, visit, arg);
+}
+int varlist_clear(PyObject* self) {
+    VarList::clear(g.VariableListProperty, self);
+    return 0;
+}
+void varlist_dealloc(PyObject* self) { VarList::dealloc(g.VariableListProperty, self); }
+
+NumericLikeGetters<VariableListAttributeObject> getters =
+    NUMERIC_LIKE_GETTERS(VariableListAttributeObject, "_VariableListAttribute");
+
+const char varlist_doc[] =
+    "A ListAttribute that allows you to work with a variable number of\n"
+    "list items and to expand them to the desired list size.\n"
+    "\n"
+    "For example, style attributes like `margin` or `padding` accept one, two or four values,\n"
+    "which are expanded into a length four list [left, top, right, bottom] and stored in the\n"
+    "attribute.\n"
+    "\n"
+    ":Parameters:\n"
+    "    `defaultvalue`: list, defaults to []\n"
+    "        Specifies the default value of the attribute.\n"
+    "    `attrtype`: 'style', 'class', 'element'\n"
+    "        The kind of html attribute.\n"
+    "    `sync`: bool\n"
+    "        Relevant for element attributes only, class and style attributes are always synced.\n"
+    "        If true, the update event is sent to the client when the value changes.\n"
+    "    `options`: list\n"
+    "        Other possible values which are accepted by the attribute instance, e.g. 'inherit'.\n";
+
+PyTypeObject varlist_type = [] {
+    PyTypeObject t = static_type_base();
+    t.tp_name = "tavo.core._attributes._VariableListAttribute";
+    t.tp_basicsize = sizeof(VariableListAttributeObject);
+    t.tp_dealloc = varlist_dealloc;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    t.tp_doc = varlist_doc;
+    t.tp_traverse = varlist_traverse;
+    t.tp_clear = varlist_clear;
+    t.tp_getset = getters.table;
+    t.tp_init = varlist_init;
+    t.tp_new = varlist_new;
+    return t;
+}();
+
+}  // namespace
+
+AttrClass variable_list_attribute_class{
+    &varlist_type,
+    "_VariableListAttribute",
+    "tavo.core._attributes._VariableListAttribute.attrvalue",
+    "tavo.core._attributes._VariableListAttribute.__reduce__",
+    "tavo.core._attributes._VariableListAttribute.__setstate__",
+    build_table,
+    &g.VariableListProperty,
+    attrvalue_entry<variable_list_attribute_class, render>,
+};
+
+}  // namespace tavo::attributes
