@@ -1,0 +1,131 @@
+"""_ColorAttribute: conversion of lists and colour texts, plain and CSS renderings."""
+import pytest
+
+import tavo.core._attributes as attributes
+from tavo.core import _testsupport
+from tavo.core._attributes import _ColorAttribute
+from tavo.core._event import EventDispatcher
+
+
+class Panel(EventDispatcher):
+    color = _ColorAttribute(options=["inherit", [1, 2]])
+    css_color = _ColorAttribute([0, 0, 0], format="css")
+    upper = _ColorAttribute(format="CSS")
+
+
+class ListSub(list):
+    pass
+
+
+@pytest.mark.parametrize(
+    "value, plain, css",
+    [
+        ([255, 0, 0], "1.0, 0.0, 0.0", "rgb(255, 0, 0)"),
+        ([255, 128, 0, 0.5], "1.0, 0.5019607843137255, 0.0, 0.5", "rgba(255, 128, 0, 0.5)"),
+        ((0, 0, 255), "0.0, 0.0, 1.0", "rgb(0, 0, 255)"),
+        ([255, 0, 0, 1, 99], "1.0, 0.0, 0.0, 1", "rgba(255, 0, 0, 1)"),
+        ("#ff0000", "1.0, 0.0, 0.0", "rgb(255, 0, 0)"),
+        (None, "", ""),
+    ],
+)
+def test_renderings(value, plain, css):
+    owner = Panel()
+    owner.color = value
+    owner.css_color = value
+    assert Panel.color.attrvalue(owner) == plain
+    assert Panel.css_color.attrvalue(owner) == css
+
+
+def test_format_is_case_sensitive_and_options_render_as_themselves():
+    owner = Panel()
+    owner.upper = [255, 255, 255]
+    assert Panel.upper.attrvalue(owner) == "1.0, 1.0, 1.0"
+    owner.color = "inherit"
+    assert Panel.color.attrvalue(owner) == "inherit"
+
+
+@pytest.mark.parametrize(
+    "value, stored",
+    [((1, 2, 3), [1, 2, 3]), ([1, 2], [1, 2]), ("inherit", "inherit"), ("nonsense", None), ("#0f08", [0, 255, 0, 136 / 255])],
+)
+def test_conversion(value, stored):
+    owner = Panel()
+    owner.color = value
+    assert owner.color == stored
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [
+        ([1, 2, 3, 4, 5], "Panel.color must have 3 or 4 components (got [1, 2, 3, 4, 5])"),
+        ((1,), "Panel.color must have 3 or 4 components (got (1,))"),
+        (5, "Panel.color has an invalid format (got 5)"),
+        (ListSub([1, 2, 3]), "Panel.color has an invalid format (got [1, 2, 3])"),
+    ],
+)
+def test_conversion_errors(value, message):
+    with pytest.raises(ValueError) as info:
+        Panel().color = value
+    assert str(info.value) == message
+    assert info.traceback[-1].frame.code.raw.co_name == "tavo.core._attributes._ColorAttribute.convert"
+
+
+def test_parse_str_looks_up_the_parser_at_each_call():
+    owner = Panel()
+    saved = attributes.get_color_from_hex_255
+    try:
+        attributes.get_color_from_hex_255 = lambda text: (1, 2, 3)
+        with pytest.raises(TypeError, match="^Expected list, got tuple$") as info:
+            owner.color = "#fff"
+        names = [e.frame.code.raw.co_name for e in info.traceback]
+        assert names[-2:] == [
+            "tavo.core._attributes._ColorAttribute.convert",
+            "tavo.core._attributes._ColorAttribute.parse_str",
+        ]
+        attributes.get_color_from_hex_255 = lambda text: [len(text), 0, 0]
+        assert _testsupport.table_call(Panel.color, "parse_str", owner, "abcd") == [4, 0, 0]
+        del attributes.get_color_from_hex_255
+        with pytest.raises(NameError, match="get_color_from_hex_255"):
+            owner.color = "#fff"
+    finally:
+        attributes.get_color_from_hex_255 = saved
+
+
+@pytest.mark.parametrize("fmt", ["", "css"])
+@pytest.mark.parametrize("stored, error", [([1, 2], IndexError), (7, TypeError)])
+def test_rendering_failures(fmt, stored, error):
+    class Owner(EventDispatcher):
+        color = _ColorAttribute(options=[[1, 2], 7], format=fmt)
+
+    owner = Owner()
+    owner.color = stored
+    with pytest.raises(error) as info:
+        Owner.color.attrvalue(owner)
+    assert info.traceback[-1].frame.code.raw.co_name == "tavo.core._attributes._ColorAttribute.attrvalue"
+
+
+def test_component_that_cannot_be_divided():
+    owner = Panel()
+    owner.color = [1, "a", 2]
+    with pytest.raises(TypeError, match="unsupported operand"):
+        Panel.color.attrvalue(owner)
+    owner.css_color = [1, "a", 2]
+    assert Panel.css_color.attrvalue(owner) == "rgb(1, a, 2)"
+
+
+def test_constructor():
+    attr = _ColorAttribute(sync=1)
+    assert (attr.sync, attr.attrtype) == (1, "")
+    assert not hasattr(attr, "options") and not hasattr(attr, "format")
+    with pytest.raises(TypeError, match="^Expected str, got int$"):
+        _ColorAttribute(format=1)
+    with pytest.raises(TypeError, match=r"takes at most 1 positional argument \(2 given\)"):
+        _ColorAttribute(None, None)
+
+    class Owner(EventDispatcher):
+        color = _ColorAttribute(options="ab")
+
+    owner = Owner()
+    assert owner.color is None
+    owner.color = "a"
+    assert owner.color == "a"

@@ -1,0 +1,198 @@
+"""_NumericAttribute and _BoundedNumericAttribute: conversion, checks, units."""
+import pytest
+
+from tavo.core import _testsupport
+from tavo.core._attributes import _BoundedNumericAttribute, _NumericAttribute
+from tavo.core._event import EventDispatcher
+
+
+class Box(EventDispatcher):
+    width = _NumericAttribute(units="px", options=["inherit", ("odd", "option")], attrtype="style")
+    size = _NumericAttribute()
+    opacity = _BoundedNumericAttribute(1.0, min=0, max=1, options=["auto", -1])
+    zoom = _BoundedNumericAttribute(5, min=0, units="%")
+
+
+class IntSub(int):
+    pass
+
+
+class ListSub(list):
+    pass
+
+
+def entry_names(excinfo):
+    return [entry.frame.code.raw.co_name for entry in excinfo.traceback]
+
+
+@pytest.mark.parametrize("cls", [_NumericAttribute, _BoundedNumericAttribute])
+def test_defaults_and_getters(cls):
+    attr = cls()
+    assert (attr.options, attr.sync, attr.attrtype) == ([], 0, "")
+    assert [d for d in cls.__dict__ if not d.startswith("_") and d != "attrvalue"] == [
+        "sync",
+        "attrname",
+        "attrtype",
+        "options",
+    ]
+
+
+@pytest.mark.parametrize(
+    "value, stored",
+    [
+        (None, None),
+        (12, 12),
+        (2.5, 2.5),
+        ("inherit", "inherit"),
+        (("odd", "option"), ("odd", "option")),
+        ("10px", 10.0),
+        ("0.1px", 0.10000000149011612),
+        ([10, "px"], 10.0),
+        ((3, "em"), 3.0),
+    ],
+)
+def test_numeric_convert(value, stored):
+    owner = Box()
+    result = _testsupport.table_call(Box.width, "convert", owner, value)
+    assert result == stored and type(result) is type(stored)
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [
+        (True, "Box.width has an invalid format (got True)"),
+        ({}, "Box.width has an invalid format (got {})"),
+        (ListSub([1, "px"]), "Box.width has an invalid format (got [1, 'px'])"),
+        (IntSub(3), "Box.width has an invalid format (got 3)"),
+        ([1], "Box.width must have 2 components (got [1])"),
+        ((1, "px", 2), "Box.width must have 2 components (got (1, 'px', 2))"),
+    ],
+)
+def test_numeric_convert_errors(value, message):
+    owner = Box()
+    with pytest.raises(ValueError) as info:
+        owner.width = value
+    assert str(info.value) == message
+    assert "tavo.core._attributes._NumericAttribute.convert" in entry_names(info)
+
+
+def test_numeric_unit_parser_errors_pass_through():
+    owner = Box()
+    with pytest.raises(ValueError) as info:
+        owner.width = "tenpx"
+    assert "tavo.core._attributes._NumericAttribute.convert" in entry_names(info)
+
+
+@pytest.mark.parametrize("value, result", [(1.5, None), (3, None), ("anything", None), (None, True), ("inherit", None)])
+def test_numeric_check_accepts(value, result):
+    assert _testsupport.table_call(Box.width, "check", Box(), value) is result
+
+
+def test_numeric_check_refuses():
+    owner = Box()
+    with pytest.raises(ValueError) as info:
+        _testsupport.table_call(Box.size, "check", owner, True)
+    assert str(info.value) == (
+        "Box.size accept only int/float/str and is set to an invalid option True. Must be one of: []"
+    )
+    assert entry_names(info)[-1] == "tavo.core._attributes._NumericAttribute.check"
+    with pytest.raises(ValueError, match=r"Must be one of: \['inherit', \('odd', 'option'\)\]$"):
+        _testsupport.table_call(Box.width, "check", owner, 1 + 2j)
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [("10px", "10.0px"), (10, "10px"), ("0.1px", "0.10000000149011612px"), ("inherit", "inherit"), (None, "")],
+)
+def test_numeric_rendering_through_assignment(value, expected):
+    owner = Box()
+    owner.width = value
+    assert Box.width.attrvalue(owner) == expected
+
+
+def test_rendering_without_unit_and_with_a_python_get_units():
+    owner = Box()
+    owner.size = 10.0
+    assert Box.size.attrvalue(owner) == "10.0"
+
+    class Em(_NumericAttribute):
+        def get_units(self, obj):
+            return "em"
+
+    class Owner(EventDispatcher):
+        gap = Em(2)
+
+    assert Owner.gap.attrvalue(Owner()) == "2em"
+
+    class Failing(_NumericAttribute):
+        def get_units(self, obj):
+            raise LookupError("no units")
+
+    class Other(EventDispatcher):
+        gap = Failing(2)
+
+    with pytest.raises(LookupError) as info:
+        Other.gap.attrvalue(Other())
+    assert "tavo.core._attributes._NumericAttribute.attrvalue" in entry_names(info)
+
+
+def test_numeric_constructor_passes_arguments_on():
+    class Owner(EventDispatcher):
+        a = _NumericAttribute(5, units="px", allownone=False)
+        b = _NumericAttribute(7, 8)
+
+    owner = Owner()
+    assert (owner.a, owner.b) == (5, 7)
+    owner.a = None  # allownone is always set
+    assert Owner.a.attrvalue(owner) == ""
+    with pytest.raises(TypeError, match="Expected str, got int") as info:
+        _NumericAttribute(attrname=3)
+    assert "tavo.core._attributes._NumericAttribute.__init__" in entry_names(info)
+
+
+# ---- bounded ----------------------------------------------------------------
+
+
+def test_bounded_options_skip_the_base():
+    owner = Box()
+    owner.opacity = "auto"
+    assert owner.opacity == "auto"
+    assert Box.opacity.attrvalue(owner) == "auto"
+    assert _testsupport.table_call(Box.opacity, "check", owner, "auto") is True
+    assert _testsupport.table_call(Box.opacity, "convert", owner, None) is None
+    # a number among the options is converted unchanged but still bounds-checked
+    assert _testsupport.table_call(Box.opacity, "convert", owner, -1) == -1
+    with pytest.raises(ValueError) as info:
+        owner.opacity = -1
+    assert "tavo.core._attributes._BoundedNumericAttribute.check" in entry_names(info)
+
+
+def test_bounded_numbers_go_to_the_base():
+    owner = Box()
+    owner.opacity = 0.5
+    assert owner.opacity == 0.5
+    with pytest.raises(ValueError):
+        owner.opacity = 2
+    assert owner.opacity == 0.5
+    owner.zoom = "50%"
+    assert owner.zoom == 50.0
+    assert Box.zoom.attrvalue(owner) == "50.0%"
+    owner.zoom = 5
+    assert Box.zoom.attrvalue(owner) == "5%"
+
+
+@pytest.mark.parametrize("value", [True, "tall", None])
+def test_bounded_check_refuses_what_is_not_a_number_or_option(value):
+    with pytest.raises(ValueError) as info:
+        _testsupport.table_call(Box.opacity, "check", Box(), value)
+    assert str(info.value) == (
+        f"Box.opacity accept only int/float/str and is set to an invalid option {value!r}. "
+        "Must be one of: ['auto', -1]"
+    )
+
+
+def test_bounded_rendering_without_unit():
+    class Owner(EventDispatcher):
+        level = _BoundedNumericAttribute(5.0, min=0, max=10)
+
+    assert Owner.level.attrvalue(Owner()) == "5.0"
