@@ -23,7 +23,6 @@ class ListSub(list):
         ([255, 0, 0], "1.0, 0.0, 0.0", "rgb(255, 0, 0)"),
         ([255, 128, 0, 0.5], "1.0, 0.5019607843137255, 0.0, 0.5", "rgba(255, 128, 0, 0.5)"),
         ((0, 0, 255), "0.0, 0.0, 1.0", "rgb(0, 0, 255)"),
-        ([255, 0, 0, 1, 99], "1.0, 0.0, 0.0, 1", "rgba(255, 0, 0, 1)"),
         ("#ff0000", "1.0, 0.0, 0.0", "rgb(255, 0, 0)"),
         (None, "", ""),
     ],
@@ -34,6 +33,18 @@ def test_renderings(value, plain, css):
     owner.css_color = value
     assert Panel.color.attrvalue(owner) == plain
     assert Panel.css_color.attrvalue(owner) == css
+
+
+@pytest.mark.parametrize("fmt, expected", [("", "1.0, 0.0, 0.0, 1"), ("css", "rgba(255, 0, 0, 1)")])
+def test_five_items_render_the_first_four(fmt, expected):
+    five = [255, 0, 0, 1, 99]
+
+    class Owner(EventDispatcher):
+        color = _ColorAttribute(options=[five], format=fmt)
+
+    owner = Owner()
+    owner.color = five
+    assert Owner.color.attrvalue(owner) == expected
 
 
 def test_format_is_case_sensitive_and_options_render_as_themselves():

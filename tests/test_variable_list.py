@@ -119,7 +119,7 @@ def test_replaced_units_take_effect_at_the_next_conversion():
 
 @pytest.mark.parametrize(
     "value, expected",
-    [([10, 20, 10, 20], "10 20 10 20"), ([None] * 4, "None None None None"), (None, ""), ("inherit", "inherit")],
+    [([10, 20, 10, 20], "10 20 10 20"), ("10", "None None None None"), (None, ""), ("inherit", "inherit")],
 )
 def test_rendering(value, expected):
     owner = Panel()

@@ -1,0 +1,326 @@
+// NumericProperty and BoundedNumericProperty: numbers, optionally written
+// with a CSS unit ("10px", "50%", (10, "px")); the unit is recorded per owner.
+#include "properties/common.hpp"
+
+#include <structmember.h>
+
+#include <cstddef>
+
+namespace tavo::properties {
+
+using Numeric = contract::NumericPropertyObject;
+using Bounded = contract::BoundedNumericPropertyObject;
+
+contract::NumericPropertyVTable numeric_table;
+contract::BoundedNumericPropertyVTable bounded_numeric_table;
+
+PyTypeObject numeric_type = static_type_base();
+PyTypeObject bounded_numeric_type = static_type_base();
+
+namespace {
+
+bool is_number(PyObject* value) {
+    return (PyLong_Check(value) && !PyBool_Check(value)) || PyFloat_Check(value);
+}
+
+// Whether `unit` is a unit text this system knows: a CSS length unit or "%".
+int is_unit(PyObject* unit) {
+    if (!PyUnicode_Check(unit)) {
+        return 0;
+    }
+    if (PyUnicode_GET_LENGTH(unit) == 1 && PyUnicode_READ_CHAR(unit, 0) == '%') {
+        return 1;
+    }
+    return PySequence_Contains(css_length_units, unit);
+}
+
+// Record the unit for the owner (nothing to record without an owner).
+int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
+    if (obj == Py_None) {
+        return 0;
+    }
+    contract::PropertyStorageObject* storage = storage_of(self, obj);
+    if (!storage) {
+        return -1;
+    }
+    set_field(storage->units, Ref::borrow(unit));
+    return 0;
+}
+
+float to_float(PyObject* number) {
+    const double value = PyFloat_AsDouble(number);
+    return static_cast<float>(value);
+}
+
+float parse_unit_text(PyObject* self, PyObject* obj, PyObject* text) {
+    if (!PyUnicode_Check(text)) {
+        raise_for(PyExc_TypeError, obj, self, " expects a unit text, got %.200s", Py_TYPE(text)->tp_name);
+        return -1.0f;
+    }
+    Ref stripped = Ref::steal(PyObject_CallMethod(text, "strip", nullptr));
+    if (!stripped) {
+        return -1.0f;
+    }
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(stripped.get());
+    Py_ssize_t unit_length = 0;
+    if (length >= 1 && PyUnicode_READ_CHAR(stripped.get(), length - 1) == '%') {
+        unit_length = 1;
+    } else if (length >= 2) {
+        Ref tail = Ref::steal(PyUnicode_Substring(stripped.get(), length - 2, length));
+        const int known = tail ? PySequence_Contains(css_length_units, tail.get()) : -1;
+        if (known < 0) {
+            return -1.0f;
+        }
+        unit_length = known ? 2 : 0;
+    }
+    Ref number_text = Ref::steal(PyUnicode_Substring(stripped.get(), 0, length - unit_length));
+    Ref unit = unit_length ? Ref::steal(PyUnicode_Substring(stripped.get(), length - unit_length, length))
+                           : Ref::borrow(Py_None);
+    if (!number_text || !unit) {
+        return -1.0f;
+    }
+    Ref number = Ref::steal(PyFloat_FromString(number_text.get()));
+    if (!number) {
+        if (!PyErr_ExceptionMatches(PyExc_ValueError)) {
+            return -1.0f;
+        }
+        PyErr_Clear();
+        raise_for(PyExc_ValueError, obj, self, " has an invalid unit text (got %R)", text);
+        return -1.0f;
+    }
+    if (record_unit(self, obj, unit.get()) < 0) {
+        return -1.0f;
+    }
+    return to_float(number.get());
+}
+
+float parse_unit_pair(PyObject* self, PyObject* obj, PyObject* number, PyObject* unit) {
+    const int known = is_unit(unit);
+    if (known < 0) {
+        return -1.0f;
+    }
+    if (!known) {
+        raise_for(PyExc_ValueError, obj, self, " has an invalid unit (got %R)", unit);
+        return -1.0f;
+    }
+    Ref value;
+    if (is_number(number)) {
+        value = Ref::steal(PyNumber_Float(number));
+    } else if (PyUnicode_Check(number)) {
+        value = Ref::steal(PyFloat_FromString(number));
+    } else {
+        raise_for(PyExc_ValueError, obj, self, " has an invalid number (got %R)", number);
+        return -1.0f;
+    }
+    if (!value || record_unit(self, obj, unit) < 0) {
+        return -1.0f;
+    }
+    return to_float(value.get());
+}
+
+PyObject* unit_result(float number) {
+    return PyErr_Occurred() ? nullptr : PyFloat_FromDouble(static_cast<double>(number));
+}
+
+PyObject* numeric_convert(PyObject* self, PyObject* obj, PyObject* value) {
+    if (value == Py_None || is_number(value)) {
+        return new_ref(value);
+    }
+    const auto* table = reinterpret_cast<const contract::NumericPropertyVTable*>(as_property(self)->vtab);
+    if (PyUnicode_Check(value)) {
+        return unit_result(table->parse_unit_text(self, obj, value));
+    }
+    if ((PyList_Check(value) || PyTuple_Check(value)) && PySequence_Fast_GET_SIZE(value) == 2) {
+        Ref number = Ref::borrow(PySequence_Fast_GET_ITEM(value, 0));
+        Ref unit = Ref::borrow(PySequence_Fast_GET_ITEM(value, 1));
+        return unit_result(table->parse_unit_pair(self, obj, number.get(), unit.get()));
+    }
+    raise_for(PyExc_ValueError, obj, self, " has an invalid format (got %R)", value);
+    return nullptr;
+}
+
+PyObject* numeric_check(PyObject* self, PyObject* obj, PyObject* value) {
+    const int accepted = root_accepts(self, obj, value);
+    if (accepted != 0) {
+        return accepted > 0 ? new_ref(Py_True) : nullptr;
+    }
+    if (!is_number(value)) {
+        raise_for(PyExc_ValueError, obj, self, " accept only int/float (got %R)", value);
+        return nullptr;
+    }
+    return none_ref();
+}
+
+PyObject* bounded_check(PyObject* self, PyObject* obj, PyObject* value) {
+    Ref accepted = Ref::steal(numeric_check(self, obj, value));
+    if (!accepted || accepted.get() == Py_True) {
+        return accepted.release();
+    }
+    auto* b = reinterpret_cast<Bounded*>(self);
+    Ref low = Ref::borrow(b->min);
+    Ref high = Ref::borrow(b->max);
+    if (low && low.get() != Py_None) {
+        const int below = PyObject_RichCompareBool(value, low.get(), Py_LT);
+        if (below < 0) {
+            return nullptr;
+        }
+        if (below) {
+            raise_for(PyExc_ValueError, obj, self, " is below the minimum bound (%R)", low.get());
+            return nullptr;
+        }
+    }
+    if (high && high.get() != Py_None) {
+        const int above = PyObject_RichCompareBool(value, high.get(), Py_GT);
+        if (above < 0) {
+            return nullptr;
+        }
+        if (above) {
+            raise_for(PyExc_ValueError, obj, self, " is above the maximum bound (%R)", high.get());
+            return nullptr;
+        }
+    }
+    return none_ref();
+}
+
+// ---- classes ----------------------------------------------------------------
+
+PyObject* numeric_new(PyTypeObject* type, PyObject*, PyObject*) {
+    Ref self = Ref::steal(property_new_with(type, &numeric_table));
+    if (self) {
+        reinterpret_cast<Numeric*>(self.get())->units = PyUnicode_FromString("");
+        if (!reinterpret_cast<Numeric*>(self.get())->units) {
+            return nullptr;
+        }
+    }
+    return self.release();
+}
+
+int numeric_init_units(PyObject* self, PyObject* args, PyObject* kwds) {
+    Ref zero = Ref::steal(PyLong_FromLong(0));
+    if (!zero || property_init_root(self, args, kwds, zero.get()) < 0) {
+        return -1;
+    }
+    if (PyObject* units = keyword(kwds, "units")) {
+        if (!PyUnicode_Check(units)) {
+            PyErr_Format(PyExc_TypeError, "units must be a str, got %.200s", Py_TYPE(units)->tp_name);
+            return -1;
+        }
+        set_field(reinterpret_cast<Numeric*>(self)->units, Ref::borrow(units));
+    }
+    return 0;
+}
+
+void numeric_dealloc(PyObject* self) {
+    Py_CLEAR(reinterpret_cast<Numeric*>(self)->units);
+    property_dealloc(self);
+}
+
+PyObject* numeric_get_units(PyObject* self, PyObject* obj) {
+    if (obj != Py_None) {
+        contract::PropertyStorageObject* storage = storage_of(self, obj);
+        if (!storage) {
+            return nullptr;
+        }
+        if (storage->units && storage->units != Py_None) {
+            return new_ref(storage->units);
+        }
+    }
+    return new_ref(reinterpret_cast<Numeric*>(self)->units);
+}
+
+PyMethodDef numeric_methods[] = {
+    {"get_units", numeric_get_units, METH_O,
+     "get_units(obj): the unit recorded for the owner, else the `units` given at construction."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyMemberDef numeric_members[] = {
+    {"units", T_OBJECT, offsetof(Numeric, units), READONLY, "The default unit."},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+PyObject* bounded_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
+    Ref self = Ref::steal(numeric_new(type, args, kwds));
+    if (self) {
+        reinterpret_cast<Bounded*>(self.get())->min = none_ref();
+        reinterpret_cast<Bounded*>(self.get())->max = none_ref();
+        reinterpret_cast<contract::PropertyObject*>(self.get())->vtab = &bounded_numeric_table.base.base;
+    }
+    return self.release();
+}
+
+int bounded_init(PyObject* self, PyObject* args, PyObject* kwds) {
+    if (numeric_init_units(self, args, kwds) < 0) {
+        return -1;
+    }
+    auto* b = reinterpret_cast<Bounded*>(self);
+    for (auto [name, field] : {std::pair{"min", &b->min}, std::pair{"max", &b->max}}) {
+        PyObject* bound = keyword(kwds, name);
+        if (bound && bound != Py_None && !is_number(bound)) {
+            PyErr_Format(PyExc_TypeError, "%s must be a number or None, got %.200s", name, Py_TYPE(bound)->tp_name);
+            return -1;
+        }
+        set_field(*field, Ref::borrow(bound ? bound : Py_None));
+    }
+    return 0;
+}
+
+int bounded_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(reinterpret_cast<Bounded*>(self)->min);
+    Py_VISIT(reinterpret_cast<Bounded*>(self)->max);
+    return property_traverse(self, visit, arg);
+}
+
+void bounded_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    Py_CLEAR(reinterpret_cast<Bounded*>(self)->min);
+    Py_CLEAR(reinterpret_cast<Bounded*>(self)->max);
+    numeric_dealloc(self);
+}
+
+PyMemberDef bounded_members[] = {
+    {"min", T_OBJECT, offsetof(Bounded, min), READONLY, "The lower bound, or None."},
+    {"max", T_OBJECT, offsetof(Bounded, max), READONLY, "The upper bound, or None."},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+}  // namespace
+
+void fill_numeric_types() {
+    PyTypeObject& n = numeric_type;
+    n.tp_name = "tavo.core.properties.NumericProperty";
+    n.tp_basicsize = sizeof(Numeric);
+    n.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    n.tp_doc = "NumericProperty(defaultvalue=0, units='', **kw): an int or float, also given as '10px' or (10, 'px').";
+    n.tp_dealloc = numeric_dealloc;
+    n.tp_traverse = property_traverse;
+    n.tp_clear = property_clear;
+    n.tp_methods = numeric_methods;
+    n.tp_members = numeric_members;
+    n.tp_init = numeric_init_units;
+    n.tp_new = numeric_new;
+
+    PyTypeObject& b = bounded_numeric_type;
+    b.tp_name = "tavo.core.properties.BoundedNumericProperty";
+    b.tp_basicsize = sizeof(Bounded);
+    b.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    b.tp_doc = "BoundedNumericProperty(defaultvalue=0, min=None, max=None, **kw): a number within bounds.";
+    b.tp_dealloc = bounded_dealloc;
+    b.tp_traverse = bounded_traverse;
+    b.tp_clear = property_clear;
+    b.tp_members = bounded_members;
+    b.tp_init = bounded_init;
+    b.tp_new = bounded_new;
+}
+
+void build_numeric_tables() {
+    numeric_table.base = property_table;
+    numeric_table.base.convert = numeric_convert;
+    numeric_table.base.check = numeric_check;
+    numeric_table.parse_unit_text = parse_unit_text;
+    numeric_table.parse_unit_pair = parse_unit_pair;
+    bounded_numeric_table.base = numeric_table;
+    bounded_numeric_table.base.base.check = bounded_check;
+}
+
+}  // namespace tavo::properties
