@@ -27,11 +27,12 @@ extern PyTypeObject alias_type;
 extern PyTypeObject color_type;
 
 // Set by the exec step.
-extern PyTypeObject* dispatcher_type;  // tavo.core._event.EventDispatcher
-extern PyObject* observable_list_type; // ObservableList (a Python class)
-extern PyObject* css_length_units;     // tuple of the two-character unit texts
+extern PyTypeObject* dispatcher_type;   // tavo.core._event.EventDispatcher
+extern PyObject* observable_list_type;  // ObservableList (a Python class)
+extern PyObject* css_length_units;      // tuple of the two-character unit texts
 
-// The tables of the classes, filled by the exec step from their parent's.
+// The tables of the classes; each starts as a copy of its parent's table
+// (filled by the exec step in build_tables) with the class's replacements.
 extern contract::PropertyVTable property_table;
 extern contract::NumericPropertyVTable numeric_table;
 extern contract::BoundedNumericPropertyVTable bounded_numeric_table;
@@ -60,20 +61,34 @@ PyObject* root_check(PyObject* self, PyObject* obj, PyObject* value);
 PyObject* root_convert(PyObject* self, PyObject* obj, PyObject* value);
 PyObject* root_dispatch(PyObject* self, PyObject* obj);
 
-// The root check: 1 when it accepted the value outright (None with
-// allownone), 0 when undecided, -1 on a refusal.
+// The root check as a number: 1 when it accepted the value outright (None
+// with allownone), 0 when undecided, -1 on a refusal (exception set).
 int root_accepts(PyObject* self, PyObject* obj, PyObject* value);
 
+// Result of a check that went on after an undecided root check: the root's
+// True, or the refusal, or None for a value this class accepts.
+inline PyObject* root_decided(int accepted) {
+    return accepted > 0 ? new_ref(Py_True) : nullptr;
+}
+
 // ---- life cycle shared by every property class ------------------------------
+// A new property of class `type` using `table`; arguments are the
+// constructor's and are read by tp_init, not here.
 PyObject* property_new_with(PyTypeObject* type, const void* table);
 int property_traverse(PyObject* self, visitproc visit, void* arg);
 int property_clear(PyObject* self);
+// Releases the root fields and frees the object; subclasses release their
+// own fields first, then call this.
 void property_dealloc(PyObject* self);
 // The root part of every constructor: the default value (the first
 // positional argument, else `fallback`) and allownone.
 int property_init_root(PyObject* self, PyObject* args, PyObject* kwds, PyObject* fallback);
-// Keyword `name` of kwds (borrowed, may be null without an error).
-PyObject* keyword(PyObject* kwds, const char* name);
+// Keyword `name` of kwds (borrowed), null when not given; -1 on a lookup error.
+int keyword(PyObject* kwds, const char* name, PyObject*& found);
+
+// Give the storage record an observers list when it has none; 0, or -1 with
+// an exception set.
+int prepare_observers(contract::PropertyStorageObject* storage);
 
 // ---- messages ---------------------------------------------------------------
 // Raise `error` "<owner class>.<property name><tail>", the tail formatted as
@@ -83,19 +98,36 @@ void raise_for(PyObject* error, PyObject* obj, PyObject* self, const char* tail_
 // Whether obj is an owner (an EventDispatcher).
 inline bool is_owner(PyObject* obj) { return dispatcher_type && PyObject_TypeCheck(obj, dispatcher_type); }
 
+// An int or float, bool excluded.
+inline bool is_number(PyObject* value) {
+    return (PyLong_Check(value) && !PyBool_Check(value)) || PyFloat_Check(value);
+}
+
 // The owner's storage record of `self` (borrowed), checked; null with an error.
 contract::PropertyStorageObject* storage_of(PyObject* self, PyObject* obj);
 
-// Set up one class: base, ready, publish the table.
-int ready_class(PyTypeObject* type, PyTypeObject* base, const void* table);
-
 // Class fillers, called once by the exec step before readying.
-void fill_property_types();
+void fill_storage_type();
+void fill_property_type();
 void fill_numeric_types();
-void fill_collection_types();
+void fill_list_types();
+void fill_reference_alias_types();
 void fill_simple_types();
 
-int build_tables();
+// Table builders, called once by the exec step after property_table is final.
+void build_numeric_tables();
+void build_list_tables();
+void build_reference_alias_tables();
+void build_simple_tables();
+
+// With skip_dispatch 0 and a Python subclass that defines get_value: calls
+// it with obj, puts the result (null on failure) in `result` and returns true.
+// Otherwise returns false and the caller reads the value natively.
+bool python_get_value(PyObject* self, PyObject* obj, int skip_dispatch, PyObject*& result);
+
+// Property's own Python-level get_value, to tell a Python override from it.
+extern PyObject* builtin_get_value;
+extern PyObject* get_value_name;
 
 // Python source of ObservableList, executed in the module namespace.
 extern const char* const observable_list_source;

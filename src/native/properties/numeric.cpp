@@ -4,6 +4,8 @@
 
 #include <structmember.h>
 
+#include <cfloat>
+#include <cmath>
 #include <cstddef>
 
 namespace tavo::properties {
@@ -19,11 +21,16 @@ PyTypeObject bounded_numeric_type = static_type_base();
 
 namespace {
 
-bool is_number(PyObject* value) {
-    return (PyLong_Check(value) && !PyBool_Check(value)) || PyFloat_Check(value);
+Numeric* as_numeric(PyObject* o) { return reinterpret_cast<Numeric*>(o); }
+Bounded* as_bounded(PyObject* o) { return reinterpret_cast<Bounded*>(o); }
+
+const contract::NumericPropertyVTable* numeric_vtab(PyObject* self) {
+    return reinterpret_cast<const contract::NumericPropertyVTable*>(as_property(self)->vtab);
 }
 
-// Whether `unit` is a unit text this system knows: a CSS length unit or "%".
+// ---- unit parsing -----------------------------------------------------------
+
+// Whether `unit` is a unit this system knows: a CSS length unit or "%".
 int is_unit(PyObject* unit) {
     if (!PyUnicode_Check(unit)) {
         return 0;
@@ -34,7 +41,8 @@ int is_unit(PyObject* unit) {
     return PySequence_Contains(css_length_units, unit);
 }
 
-// Record the unit for the owner (nothing to record without an owner).
+// Record the unit (str or None) for the owner; without an owner there is
+// nothing to record.
 int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
     if (obj == Py_None) {
         return 0;
@@ -47,53 +55,66 @@ int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
     return 0;
 }
 
-float to_float(PyObject* number) {
-    const double value = PyFloat_AsDouble(number);
-    return static_cast<float>(value);
+// The 32-bit float of a parsed number; a finite number beyond the float
+// range is a ValueError (the narrowing would not be defined).
+float narrow(PyObject* self, PyObject* obj, PyObject* given, double number) {
+    if (std::isfinite(number) && std::fabs(number) > static_cast<double>(FLT_MAX)) {
+        raise_for(PyExc_ValueError, obj, self, " has a number out of range (got %R)", given);
+        return -1.0f;
+    }
+    return static_cast<float>(number);
 }
 
+// The number of a text, or null: a ValueError for a text that is not one,
+// which the callers replace with the property's own message.
+PyObject* number_of_text(PyObject* text) {
+    return PyFloat_FromString(text);
+}
+
+// A number followed by an optional unit: "%" as the last character, else the
+// last two characters when they are a CSS length unit, else no unit. Records
+// the unit (None when there is none) and returns the number as a 32-bit float.
 float parse_unit_text(PyObject* self, PyObject* obj, PyObject* text) {
     if (!PyUnicode_Check(text)) {
         raise_for(PyExc_TypeError, obj, self, " expects a unit text, got %.200s", Py_TYPE(text)->tp_name);
         return -1.0f;
     }
-    Ref stripped = Ref::steal(PyObject_CallMethod(text, "strip", nullptr));
-    if (!stripped) {
-        return -1.0f;
-    }
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(stripped.get());
+    Ref keep = Ref::borrow(text);
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     Py_ssize_t unit_length = 0;
-    if (length >= 1 && PyUnicode_READ_CHAR(stripped.get(), length - 1) == '%') {
+    if (length >= 1 && PyUnicode_READ_CHAR(text, length - 1) == '%') {
         unit_length = 1;
     } else if (length >= 2) {
-        Ref tail = Ref::steal(PyUnicode_Substring(stripped.get(), length - 2, length));
+        Ref tail = Ref::steal(PyUnicode_Substring(text, length - 2, length));
         const int known = tail ? PySequence_Contains(css_length_units, tail.get()) : -1;
         if (known < 0) {
             return -1.0f;
         }
         unit_length = known ? 2 : 0;
     }
-    Ref number_text = Ref::steal(PyUnicode_Substring(stripped.get(), 0, length - unit_length));
-    Ref unit = unit_length ? Ref::steal(PyUnicode_Substring(stripped.get(), length - unit_length, length))
+    Ref number_text = Ref::steal(PyUnicode_Substring(text, 0, length - unit_length));
+    Ref unit = unit_length ? Ref::steal(PyUnicode_Substring(text, length - unit_length, length))
                            : Ref::borrow(Py_None);
     if (!number_text || !unit) {
         return -1.0f;
     }
-    Ref number = Ref::steal(PyFloat_FromString(number_text.get()));
+    Ref number = Ref::steal(number_of_text(number_text.get()));
     if (!number) {
-        if (!PyErr_ExceptionMatches(PyExc_ValueError)) {
-            return -1.0f;
+        if (PyErr_ExceptionMatches(PyExc_ValueError)) {
+            PyErr_Clear();
+            raise_for(PyExc_ValueError, obj, self, " has an invalid unit text (got %R)", text);
         }
-        PyErr_Clear();
-        raise_for(PyExc_ValueError, obj, self, " has an invalid unit text (got %R)", text);
         return -1.0f;
     }
-    if (record_unit(self, obj, unit.get()) < 0) {
+    const float result = narrow(self, obj, text, PyFloat_AS_DOUBLE(number.get()));
+    if (PyErr_Occurred() || record_unit(self, obj, unit.get()) < 0) {
         return -1.0f;
     }
-    return to_float(number.get());
+    return result;
 }
 
+// `number` (an int, a float or a numeric text) with `unit` (a CSS length unit
+// or "%"): records the unit and returns the number as a 32-bit float.
 float parse_unit_pair(PyObject* self, PyObject* obj, PyObject* number, PyObject* unit) {
     const int known = is_unit(unit);
     if (known < 0) {
@@ -107,26 +128,38 @@ float parse_unit_pair(PyObject* self, PyObject* obj, PyObject* number, PyObject*
     if (is_number(number)) {
         value = Ref::steal(PyNumber_Float(number));
     } else if (PyUnicode_Check(number)) {
-        value = Ref::steal(PyFloat_FromString(number));
+        value = Ref::steal(number_of_text(number));
     } else {
         raise_for(PyExc_ValueError, obj, self, " has an invalid number (got %R)", number);
         return -1.0f;
     }
-    if (!value || record_unit(self, obj, unit) < 0) {
+    if (!value) {
+        if (PyErr_ExceptionMatches(PyExc_ValueError)) {
+            PyErr_Clear();
+            raise_for(PyExc_ValueError, obj, self, " has an invalid number (got %R)", number);
+        }
         return -1.0f;
     }
-    return to_float(value.get());
+    const float result = narrow(self, obj, number, PyFloat_AS_DOUBLE(value.get()));
+    if (PyErr_Occurred() || record_unit(self, obj, unit) < 0) {
+        return -1.0f;
+    }
+    return result;
 }
 
 PyObject* unit_result(float number) {
     return PyErr_Occurred() ? nullptr : PyFloat_FromDouble(static_cast<double>(number));
 }
 
+// ---- table entries ----------------------------------------------------------
+
+// Numbers unchanged; a unit text or a (number, unit) pair read through the
+// property's own parsers; None passed on (the check decides); else ValueError.
 PyObject* numeric_convert(PyObject* self, PyObject* obj, PyObject* value) {
     if (value == Py_None || is_number(value)) {
         return new_ref(value);
     }
-    const auto* table = reinterpret_cast<const contract::NumericPropertyVTable*>(as_property(self)->vtab);
+    const contract::NumericPropertyVTable* table = numeric_vtab(self);
     if (PyUnicode_Check(value)) {
         return unit_result(table->parse_unit_text(self, obj, value));
     }
@@ -142,7 +175,7 @@ PyObject* numeric_convert(PyObject* self, PyObject* obj, PyObject* value) {
 PyObject* numeric_check(PyObject* self, PyObject* obj, PyObject* value) {
     const int accepted = root_accepts(self, obj, value);
     if (accepted != 0) {
-        return accepted > 0 ? new_ref(Py_True) : nullptr;
+        return root_decided(accepted);
     }
     if (!is_number(value)) {
         raise_for(PyExc_ValueError, obj, self, " accept only int/float (got %R)", value);
@@ -156,9 +189,8 @@ PyObject* bounded_check(PyObject* self, PyObject* obj, PyObject* value) {
     if (!accepted || accepted.get() == Py_True) {
         return accepted.release();
     }
-    auto* b = reinterpret_cast<Bounded*>(self);
-    Ref low = Ref::borrow(b->min);
-    Ref high = Ref::borrow(b->max);
+    Ref low = Ref::borrow(as_bounded(self)->min);
+    Ref high = Ref::borrow(as_bounded(self)->max);
     if (low && low.get() != Py_None) {
         const int below = PyObject_RichCompareBool(value, low.get(), Py_LT);
         if (below < 0) {
@@ -182,36 +214,49 @@ PyObject* bounded_check(PyObject* self, PyObject* obj, PyObject* value) {
     return none_ref();
 }
 
-// ---- classes ----------------------------------------------------------------
+// ---- NumericProperty --------------------------------------------------------
 
 PyObject* numeric_new(PyTypeObject* type, PyObject*, PyObject*) {
     Ref self = Ref::steal(property_new_with(type, &numeric_table));
-    if (self) {
-        reinterpret_cast<Numeric*>(self.get())->units = PyUnicode_FromString("");
-        if (!reinterpret_cast<Numeric*>(self.get())->units) {
-            return nullptr;
-        }
+    if (!self) {
+        return nullptr;
     }
-    return self.release();
+    as_numeric(self.get())->units = PyUnicode_FromStringAndSize(nullptr, 0);
+    return as_numeric(self.get())->units ? self.release() : nullptr;
 }
 
-int numeric_init_units(PyObject* self, PyObject* args, PyObject* kwds) {
+int numeric_init(PyObject* self, PyObject* args, PyObject* kwds) {
     Ref zero = Ref::steal(PyLong_FromLong(0));
     if (!zero || property_init_root(self, args, kwds, zero.get()) < 0) {
         return -1;
     }
-    if (PyObject* units = keyword(kwds, "units")) {
+    PyObject* units = nullptr;
+    if (keyword(kwds, "units", units) < 0) {
+        return -1;
+    }
+    if (units) {
         if (!PyUnicode_Check(units)) {
             PyErr_Format(PyExc_TypeError, "units must be a str, got %.200s", Py_TYPE(units)->tp_name);
             return -1;
         }
-        set_field(reinterpret_cast<Numeric*>(self)->units, Ref::borrow(units));
+        set_field(as_numeric(self)->units, Ref::borrow(units));
     }
     return 0;
 }
 
+int numeric_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(as_numeric(self)->units);
+    return property_traverse(self, visit, arg);
+}
+
+int numeric_clear(PyObject* self) {
+    set_field(as_numeric(self)->units, Ref::steal(PyUnicode_FromStringAndSize(nullptr, 0)));
+    return property_clear(self);
+}
+
 void numeric_dealloc(PyObject* self) {
-    Py_CLEAR(reinterpret_cast<Numeric*>(self)->units);
+    PyObject_GC_UnTrack(self);
+    Py_CLEAR(as_numeric(self)->units);
     property_dealloc(self);
 }
 
@@ -225,7 +270,8 @@ PyObject* numeric_get_units(PyObject* self, PyObject* obj) {
             return new_ref(storage->units);
         }
     }
-    return new_ref(reinterpret_cast<Numeric*>(self)->units);
+    PyObject* units = as_numeric(self)->units;
+    return new_ref(units ? units : Py_None);
 }
 
 PyMethodDef numeric_methods[] = {
@@ -235,29 +281,35 @@ PyMethodDef numeric_methods[] = {
 };
 
 PyMemberDef numeric_members[] = {
-    {"units", T_OBJECT, offsetof(Numeric, units), READONLY, "The default unit."},
+    {"units", T_OBJECT, offsetof(Numeric, units), READONLY, "The default unit (str)."},
     {nullptr, 0, 0, 0, nullptr},
 };
+
+// ---- BoundedNumericProperty ----------------------------------------------------
 
 PyObject* bounded_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
     Ref self = Ref::steal(numeric_new(type, args, kwds));
     if (self) {
-        reinterpret_cast<Bounded*>(self.get())->min = none_ref();
-        reinterpret_cast<Bounded*>(self.get())->max = none_ref();
-        reinterpret_cast<contract::PropertyObject*>(self.get())->vtab = &bounded_numeric_table.base.base;
+        as_bounded(self.get())->min = none_ref();
+        as_bounded(self.get())->max = none_ref();
+        as_property(self.get())->vtab = &bounded_numeric_table.base.base;
     }
     return self.release();
 }
 
 int bounded_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    if (numeric_init_units(self, args, kwds) < 0) {
+    if (numeric_init(self, args, kwds) < 0) {
         return -1;
     }
-    auto* b = reinterpret_cast<Bounded*>(self);
+    Bounded* b = as_bounded(self);
     for (auto [name, field] : {std::pair{"min", &b->min}, std::pair{"max", &b->max}}) {
-        PyObject* bound = keyword(kwds, name);
+        PyObject* bound = nullptr;
+        if (keyword(kwds, name, bound) < 0) {
+            return -1;
+        }
         if (bound && bound != Py_None && !is_number(bound)) {
-            PyErr_Format(PyExc_TypeError, "%s must be a number or None, got %.200s", name, Py_TYPE(bound)->tp_name);
+            PyErr_Format(PyExc_TypeError, "%s must be an int, a float or None, got %.200s", name,
+                         Py_TYPE(bound)->tp_name);
             return -1;
         }
         set_field(*field, Ref::borrow(bound ? bound : Py_None));
@@ -266,15 +318,21 @@ int bounded_init(PyObject* self, PyObject* args, PyObject* kwds) {
 }
 
 int bounded_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(reinterpret_cast<Bounded*>(self)->min);
-    Py_VISIT(reinterpret_cast<Bounded*>(self)->max);
-    return property_traverse(self, visit, arg);
+    Py_VISIT(as_bounded(self)->min);
+    Py_VISIT(as_bounded(self)->max);
+    return numeric_traverse(self, visit, arg);
+}
+
+int bounded_clear(PyObject* self) {
+    set_field(as_bounded(self)->min, Ref::borrow(Py_None));
+    set_field(as_bounded(self)->max, Ref::borrow(Py_None));
+    return numeric_clear(self);
 }
 
 void bounded_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
-    Py_CLEAR(reinterpret_cast<Bounded*>(self)->min);
-    Py_CLEAR(reinterpret_cast<Bounded*>(self)->max);
+    Py_CLEAR(as_bounded(self)->min);
+    Py_CLEAR(as_bounded(self)->max);
     numeric_dealloc(self);
 }
 
@@ -291,23 +349,25 @@ void fill_numeric_types() {
     n.tp_name = "tavo.core.properties.NumericProperty";
     n.tp_basicsize = sizeof(Numeric);
     n.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    n.tp_doc = "NumericProperty(defaultvalue=0, units='', **kw): an int or float, also given as '10px' or (10, 'px').";
+    n.tp_doc =
+        "NumericProperty(defaultvalue=0, *, units='', **kw): an int or float, also given as a unit text "
+        "('10px', '50%') or a (number, unit) pair; the unit is recorded per owner.";
     n.tp_dealloc = numeric_dealloc;
-    n.tp_traverse = property_traverse;
-    n.tp_clear = property_clear;
+    n.tp_traverse = numeric_traverse;
+    n.tp_clear = numeric_clear;
     n.tp_methods = numeric_methods;
     n.tp_members = numeric_members;
-    n.tp_init = numeric_init_units;
+    n.tp_init = numeric_init;
     n.tp_new = numeric_new;
 
     PyTypeObject& b = bounded_numeric_type;
     b.tp_name = "tavo.core.properties.BoundedNumericProperty";
     b.tp_basicsize = sizeof(Bounded);
     b.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    b.tp_doc = "BoundedNumericProperty(defaultvalue=0, min=None, max=None, **kw): a number within bounds.";
+    b.tp_doc = "BoundedNumericProperty(defaultvalue=0, *, min=None, max=None, **kw): a number within bounds.";
     b.tp_dealloc = bounded_dealloc;
     b.tp_traverse = bounded_traverse;
-    b.tp_clear = property_clear;
+    b.tp_clear = bounded_clear;
     b.tp_members = bounded_members;
     b.tp_init = bounded_init;
     b.tp_new = bounded_new;

@@ -1,8 +1,11 @@
-// PropertyStorage and Property: per-owner storage records and the root of
-// every property class (descriptor behaviour, conversion, check, observers).
+// Property: the root of every property class.
+//
+// A property is declared as a class attribute of an owner class (a subclass
+// of EventDispatcher) and keeps one value per owner in the owner's storage
+// record. Reading and assigning on an owner go through the property's own
+// method table, so that a subclass's replacements of convert, check,
+// compare_value and get_value are used.
 #include "properties/common.hpp"
-
-#include <structmember.h>
 
 #include <cstdarg>
 #include <cstddef>
@@ -12,36 +15,51 @@ namespace tavo::properties {
 PyTypeObject* dispatcher_type = nullptr;
 PyObject* observable_list_type = nullptr;
 PyObject* css_length_units = nullptr;
+PyObject* builtin_get_value = nullptr;
+PyObject* get_value_name = nullptr;
 
 contract::PropertyVTable property_table = {
     root_init_storage, root_get_storage, root_compare_value, root_get_value,
     root_set_value,    root_check,       root_convert,       root_dispatch,
 };
 
+using Storage = contract::PropertyStorageObject;
+using Prop = contract::PropertyObject;
+
 // ---- messages and owners ------------------------------------------------------
+
+namespace {
+
+// "<owner class>.<property name>", the class by its short name.
+PyObject* qualified_name(PyObject* obj, PyObject* self) {
+    PyObject* name = as_property(self)->name;
+    const char* owner = obj == Py_None ? "None" : _PyType_Name(Py_TYPE(obj));
+    return PyUnicode_FromFormat("%s.%S", owner, name ? name : Py_None);
+}
+
+}  // namespace
 
 void raise_for(PyObject* error, PyObject* obj, PyObject* self, const char* tail_format, ...) {
     va_list args;
     va_start(args, tail_format);
     Ref tail = Ref::steal(PyUnicode_FromFormatV(tail_format, args));
     va_end(args);
-    if (!tail) {
-        return;
+    Ref where = Ref::steal(qualified_name(obj, self));
+    if (tail && where) {
+        PyErr_Format(error, "%U%U", where.get(), tail.get());
     }
-    PyObject* name = as_property(self)->name;
-    PyErr_Format(error, "%s.%S%U", obj == Py_None ? "None" : Py_TYPE(obj)->tp_name, name ? name : Py_None,
-                 tail.get());
 }
 
-contract::PropertyStorageObject* storage_of(PyObject* self, PyObject* obj) {
+Storage* storage_of(PyObject* self, PyObject* obj) {
     if (!is_owner(obj)) {
-        PyErr_Format(PyExc_TypeError, "a property's owner must be an EventDispatcher, got %.200s",
+        PyErr_Format(PyExc_TypeError, "the owner of a property must be an EventDispatcher, got %.200s",
                      Py_TYPE(obj)->tp_name);
         return nullptr;
     }
     PyObject* map = reinterpret_cast<contract::EventDispatcherObject*>(obj)->property_storage;
     if (!map || !PyDict_Check(map)) {
-        PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+        PyErr_Format(PyExc_RuntimeError, "the property storage of this %.200s was released",
+                     _PyType_Name(Py_TYPE(obj)));
         return nullptr;
     }
     PyObject* key = as_property(self)->storage_key;
@@ -53,107 +71,38 @@ contract::PropertyStorageObject* storage_of(PyObject* self, PyObject* obj) {
         return nullptr;
     }
     if (!PyObject_TypeCheck(found, &storage_type)) {
-        PyErr_Format(PyExc_TypeError, "the storage record of %S is a %.200s", key, Py_TYPE(found)->tp_name);
+        PyErr_Format(PyExc_TypeError, "the storage record of %R is a %.200s, not a PropertyStorage", key,
+                     Py_TYPE(found)->tp_name);
         return nullptr;
     }
-    return reinterpret_cast<contract::PropertyStorageObject*>(found);
+    return reinterpret_cast<Storage*>(found);
 }
 
-PyObject* keyword(PyObject* kwds, const char* name) {
-    return kwds ? PyDict_GetItemString(kwds, name) : nullptr;
-}
-
-// ---- PropertyStorage ------------------------------------------------------------
-
-using Storage = contract::PropertyStorageObject;
-
-PyObject* storage_new(PyTypeObject* type, PyObject*, PyObject*) {
-    Ref self = Ref::steal(type->tp_alloc(type, 0));
-    if (!self) {
-        return nullptr;
+int keyword(PyObject* kwds, const char* name, PyObject*& found) {
+    found = nullptr;
+    if (!kwds) {
+        return 0;
     }
-    auto* s = reinterpret_cast<Storage*>(self.get());
-    s->value = none_ref();
-    s->observers = PyList_New(0);
-    s->options = none_ref();
-    s->units = none_ref();
-    return s->observers ? self.release() : nullptr;
-}
-
-int storage_traverse(PyObject* self, visitproc visit, void* arg) {
-    auto* s = reinterpret_cast<Storage*>(self);
-    Py_VISIT(s->value);
-    Py_VISIT(s->observers);
-    Py_VISIT(s->options);
-    Py_VISIT(s->units);
-    return 0;
-}
-
-int storage_clear(PyObject* self) {
-    auto* s = reinterpret_cast<Storage*>(self);
-    set_field(s->value, Ref::borrow(Py_None));
-    set_field(s->observers, Ref::steal(PyList_New(0)));
-    set_field(s->options, Ref::borrow(Py_None));
-    set_field(s->units, Ref::borrow(Py_None));
-    return 0;
-}
-
-void storage_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    auto* s = reinterpret_cast<Storage*>(self);
-    Py_CLEAR(s->value);
-    Py_CLEAR(s->observers);
-    Py_CLEAR(s->options);
-    Py_CLEAR(s->units);
-    Py_TYPE(self)->tp_free(self);
-}
-
-PyObject* storage_get(PyObject* self, void* closure) {
-    PyObject* value = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) +
-                                                    reinterpret_cast<std::size_t>(closure));
-    return new_ref(value ? value : Py_None);
-}
-
-int storage_set_options(PyObject* self, PyObject* value, void*) {
-    if (!value || (value != Py_None && !PyList_Check(value))) {
-        PyErr_SetString(PyExc_TypeError, "options must be a list or None");
+    Ref key = Ref::steal(PyUnicode_InternFromString(name));
+    if (!key) {
         return -1;
     }
-    set_field(reinterpret_cast<Storage*>(self)->options, Ref::borrow(value));
-    return 0;
+    found = PyDict_GetItemWithError(kwds, key.get());
+    return found || !PyErr_Occurred() ? 0 : -1;
 }
-
-PyGetSetDef storage_getset[] = {
-    {"value", storage_get, nullptr, "The owner's current value.", reinterpret_cast<void*>(offsetof(Storage, value))},
-    {"observers", storage_get, nullptr, "Callbacks called with (owner, value) on change.",
-     reinterpret_cast<void*>(offsetof(Storage, observers))},
-    {"options", storage_get, storage_set_options, "Options accepted for this owner (list or None).",
-     reinterpret_cast<void*>(offsetof(Storage, options))},
-    {"units", storage_get, nullptr, "The unit recorded by the numeric parsers.",
-     reinterpret_cast<void*>(offsetof(Storage, units))},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyTypeObject storage_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core.properties.PropertyStorage";
-    t.tp_basicsize = sizeof(Storage);
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = "The record a property keeps for one owner: value, observers, options, units.";
-    t.tp_dealloc = storage_dealloc;
-    t.tp_traverse = storage_traverse;
-    t.tp_clear = storage_clear;
-    t.tp_getset = storage_getset;
-    t.tp_new = storage_new;
-    return t;
-}();
 
 // ---- root entries -------------------------------------------------------------
 
+// Stores convert(owner, defaultvalue) without checking it: a default is taken
+// as given. Also gives the record its observers list.
 PyObject* root_init_storage(PyObject* self, PyObject* obj, PyObject* storage) {
     if (!PyObject_TypeCheck(storage, &storage_type)) {
-        PyErr_Format(PyExc_TypeError, "init_storage needs a PropertyStorage, got %.200s",
-                     Py_TYPE(storage)->tp_name);
+        PyErr_Format(PyExc_TypeError, "init_storage needs a PropertyStorage, got %.200s", Py_TYPE(storage)->tp_name);
+        return nullptr;
+    }
+    Ref keep = Ref::borrow(storage);
+    auto* record = reinterpret_cast<Storage*>(storage);
+    if (prepare_observers(record) < 0) {
         return nullptr;
     }
     Ref defaultvalue = Ref::borrow(as_property(self)->defaultvalue);
@@ -161,7 +110,7 @@ PyObject* root_init_storage(PyObject* self, PyObject* obj, PyObject* storage) {
     if (!value) {
         return nullptr;
     }
-    set_field(reinterpret_cast<Storage*>(storage)->value, std::move(value));
+    set_field(record->value, std::move(value));
     return none_ref();
 }
 
@@ -174,31 +123,47 @@ PyObject* root_compare_value(PyObject*, PyObject* a, PyObject* b) {
     return PyObject_RichCompare(a, b, Py_EQ);
 }
 
-// Property's own Python-level get_value, to tell an override from it.
-PyObject* builtin_get_value = nullptr;
-PyObject* get_value_name = nullptr;
+// A Python subclass may define get_value; Property's Python entry get_value
+// comes back to the native one with skip_dispatch set, so there is no loop.
+bool python_get_value(PyObject* self, PyObject* obj, int skip_dispatch, PyObject*& result) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (skip_dispatch || !(type->tp_flags & Py_TPFLAGS_HEAPTYPE) || !get_value_name) {
+        return false;
+    }
+    PyObject* method = _PyType_Lookup(type, get_value_name);
+    if (!method || method == builtin_get_value) {
+        return false;
+    }
+    result = PyObject_CallMethodOneArg(self, get_value_name, obj);
+    return true;
+}
 
 PyObject* root_get_value(PyObject* self, PyObject* obj, int skip_dispatch) {
-    PyTypeObject* type = Py_TYPE(self);
-    if (!skip_dispatch && (type->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
-        PyObject* method = _PyType_Lookup(type, get_value_name);
-        if (method && method != builtin_get_value) {
-            return PyObject_CallMethodOneArg(self, get_value_name, obj);
-        }
+    PyObject* result = nullptr;
+    if (python_get_value(self, obj, skip_dispatch, result)) {
+        return result;
     }
     if (obj == Py_None) {
         PyObject* defaultvalue = as_property(self)->defaultvalue;
         return new_ref(defaultvalue ? defaultvalue : Py_None);
     }
     Storage* storage = storage_of(self, obj);
-    return storage ? new_ref(storage->value) : nullptr;
+    return storage ? new_ref(storage->value ? storage->value : Py_None) : nullptr;
 }
 
+// convert, then check, through the property's own table (an error stores
+// nothing); then compare with the current value and, when they differ,
+// store and notify the observers.
 PyObject* root_set_value(PyObject* self, PyObject* obj, PyObject* value) {
-    const contract::PropertyVTable* table = as_property(self)->vtab;
     Ref keep_self = Ref::borrow(self);
+    const contract::PropertyVTable* table = as_property(self)->vtab;
     Ref storage = Ref::steal(table->get_storage(self, obj));
     if (!storage) {
+        return nullptr;
+    }
+    if (!PyObject_TypeCheck(storage.get(), &storage_type)) {
+        PyErr_Format(PyExc_TypeError, "get_storage gave a %.200s, not a PropertyStorage",
+                     Py_TYPE(storage.get())->tp_name);
         return nullptr;
     }
     Ref converted = Ref::steal(table->convert(self, obj, value));
@@ -210,7 +175,7 @@ PyObject* root_set_value(PyObject* self, PyObject* obj, PyObject* value) {
         return nullptr;
     }
     auto* record = reinterpret_cast<Storage*>(storage.get());
-    Ref old = Ref::borrow(record->value);
+    Ref old = Ref::borrow(record->value ? record->value : Py_None);
     Ref same = Ref::steal(table->compare_value(self, old.get(), converted.get()));
     if (!same) {
         return nullptr;
@@ -233,35 +198,44 @@ int root_accepts(PyObject* self, PyObject* obj, PyObject* value) {
     if (as_property(self)->allownone) {
         return 1;
     }
-    raise_for(PyExc_ValueError, obj, self, " does not accept None");
+    Ref where = Ref::steal(qualified_name(obj, self));
+    if (where) {
+        PyErr_Format(PyExc_ValueError, "None is not allowed for %U", where.get());
+    }
     return -1;
 }
 
 PyObject* root_check(PyObject* self, PyObject* obj, PyObject* value) {
     const int accepted = root_accepts(self, obj, value);
-    if (accepted < 0) {
-        return nullptr;
-    }
-    return PyBool_FromLong(accepted);
+    return accepted < 0 ? nullptr : PyBool_FromLong(accepted);
 }
 
 PyObject* root_convert(PyObject*, PyObject*, PyObject* value) {
     return new_ref(value);
 }
 
+// Calls the owner's observers of this property with (owner, current value),
+// those bound when the dispatch starts, in binding order.
 PyObject* root_dispatch(PyObject* self, PyObject* obj) {
+    Ref keep_self = Ref::borrow(self);
     Storage* storage = storage_of(self, obj);
     if (!storage) {
         return nullptr;
     }
-    Ref value = Ref::borrow(storage->value);
-    Ref observers = Ref::steal(PySequence_Tuple(storage->observers));
+    if (!storage->observers || !PyList_Check(storage->observers) || PyList_GET_SIZE(storage->observers) == 0) {
+        return none_ref();
+    }
+    Ref observers = Ref::steal(PyList_AsTuple(storage->observers));
     if (!observers) {
         return nullptr;
     }
+    Ref value = Ref::steal(as_property(self)->vtab->get_value(self, obj, 1));
+    if (!value) {
+        return nullptr;
+    }
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(observers.get()); ++i) {
-        Ref result = Ref::steal(
-            PyObject_CallFunctionObjArgs(PyTuple_GET_ITEM(observers.get(), i), obj, value.get(), nullptr));
+        PyObject* args[] = {obj, value.get()};
+        Ref result = Ref::steal(PyObject_Vectorcall(PyTuple_GET_ITEM(observers.get(), i), args, 2, nullptr));
         if (!result) {
             return nullptr;
         }
@@ -269,35 +243,35 @@ PyObject* root_dispatch(PyObject* self, PyObject* obj) {
     return none_ref();
 }
 
-// ---- Property ---------------------------------------------------------------------
-
-using Prop = contract::PropertyObject;
+// ---- life cycle ---------------------------------------------------------------------
 
 PyObject* property_new_with(PyTypeObject* type, const void* table) {
-    Ref self = Ref::steal(type->tp_alloc(type, 0));
-    if (!self) {
-        return nullptr;
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self) {
+        Prop* p = as_property(self);
+        p->vtab = static_cast<const contract::PropertyVTable*>(table);
+        p->storage_key = none_ref();
+        p->name = none_ref();
+        p->defaultvalue = none_ref();
+        p->allownone = 0;
     }
-    Prop* p = as_property(self.get());
-    p->vtab = static_cast<const contract::PropertyVTable*>(table);
-    p->storage_key = none_ref();
-    p->name = none_ref();
-    p->defaultvalue = none_ref();
-    p->allownone = 0;
-    return self.release();
-}
-
-PyObject* property_new(PyTypeObject* type, PyObject*, PyObject*) {
-    return property_new_with(type, &property_table);
+    return self;
 }
 
 int property_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(as_property(self)->defaultvalue);
+    Prop* p = as_property(self);
+    Py_VISIT(p->storage_key);
+    Py_VISIT(p->name);
+    Py_VISIT(p->defaultvalue);
     return 0;
 }
 
+// Cleared fields hold None, so a property reached after a collection stays usable.
 int property_clear(PyObject* self) {
-    set_field(as_property(self)->defaultvalue, Ref::borrow(Py_None));
+    Prop* p = as_property(self);
+    set_field(p->storage_key, Ref::borrow(Py_None));
+    set_field(p->name, Ref::borrow(Py_None));
+    set_field(p->defaultvalue, Ref::borrow(Py_None));
     return 0;
 }
 
@@ -315,25 +289,34 @@ void property_dealloc(PyObject* self) {
 
 int property_init_root(PyObject* self, PyObject* args, PyObject* kwds, PyObject* fallback) {
     PyObject* defaultvalue = PyTuple_GET_SIZE(args) > 0 ? PyTuple_GET_ITEM(args, 0) : fallback;
-    int allownone = 0;
-    if (PyObject* given = keyword(kwds, "allownone")) {
-        allownone = PyObject_IsTrue(given);
-        if (allownone < 0) {
-            return -1;
-        }
+    PyObject* given = nullptr;
+    if (keyword(kwds, "allownone", given) < 0) {
+        return -1;
+    }
+    const int allownone = given ? PyObject_IsTrue(given) : 0;
+    if (allownone < 0) {
+        return -1;
     }
     set_field(as_property(self)->defaultvalue, Ref::borrow(defaultvalue));
     as_property(self)->allownone = allownone;
     return 0;
 }
 
+namespace {
+
+PyObject* property_new(PyTypeObject* type, PyObject*, PyObject*) {
+    return property_new_with(type, &property_table);
+}
+
 int property_init(PyObject* self, PyObject* args, PyObject* kwds) {
     return property_init_root(self, args, kwds, Py_None);
 }
 
+// ---- descriptor -------------------------------------------------------------------
+
 PyObject* property_descr_get(PyObject* self, PyObject* obj, PyObject*) {
     if (!obj || obj == Py_None) {
-        return new_ref(self);
+        return new_ref(self);  // read on the class: the property itself
     }
     return as_property(self)->vtab->get_value(self, obj, 0);
 }
@@ -346,6 +329,8 @@ int property_descr_set(PyObject* self, PyObject* obj, PyObject* value) {
     Ref done = Ref::steal(as_property(self)->vtab->set_value(self, obj, value));
     return done ? 0 : -1;
 }
+
+// ---- Python methods ---------------------------------------------------------------
 
 PyObject* property_set_name(PyObject* self, PyObject* args) {
     PyObject* owner = nullptr;
@@ -380,17 +365,21 @@ PyObject* property_py_dispatch(PyObject* self, PyObject* obj) {
 }
 
 PyMethodDef property_methods[] = {
-    {"__set_name__", property_set_name, METH_VARARGS, "Name the property after the class attribute."},
-    {"get", property_py_get, METH_O, "get(obj): the owner's value."},
-    {"get_value", property_py_get_value, METH_O, "get_value(obj): the owner's value (may be overridden)."},
+    {"__set_name__", property_set_name, METH_VARARGS, "Name the property after its class attribute."},
+    {"get", property_py_get, METH_O, "get(obj): the owner's value (a Python get_value override is used)."},
+    {"get_value", property_py_get_value, METH_O, "get_value(obj): the owner's value; obj None: the default."},
     {"set", property_py_set, METH_VARARGS, "set(obj, value): assign the owner's value."},
     {"dispatch", property_py_dispatch, METH_O, "dispatch(obj): call the owner's observers of this property."},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyObject* property_get_field(PyObject* self, void* closure) {
-    PyObject* value = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) +
-                                                    reinterpret_cast<std::size_t>(closure));
+PyObject* property_get_name(PyObject* self, void*) {
+    PyObject* name = as_property(self)->name;
+    return new_ref(name ? name : Py_None);
+}
+
+PyObject* property_get_defaultvalue(PyObject* self, void*) {
+    PyObject* value = as_property(self)->defaultvalue;
     return new_ref(value ? value : Py_None);
 }
 
@@ -399,25 +388,25 @@ PyObject* property_get_allownone(PyObject* self, void*) {
 }
 
 PyGetSetDef property_getset[] = {
-    {"name", property_get_field, nullptr, "The name given by the owner class.",
-     reinterpret_cast<void*>(offsetof(Prop, name))},
-    {"defaultvalue", property_get_field, nullptr, "The default value.",
-     reinterpret_cast<void*>(offsetof(Prop, defaultvalue))},
-    {"allownone", property_get_allownone, nullptr, "Whether None is accepted.", nullptr},
+    {"name", property_get_name, nullptr, "The name given by the owner class (str or None).", nullptr},
+    {"defaultvalue", property_get_defaultvalue, nullptr, "The default value.", nullptr},
+    {"allownone", property_get_allownone, nullptr, "Whether None may be assigned.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+}  // namespace
+
 PyTypeObject property_type = static_type_base();
 
-void fill_property_types() {
+void fill_property_type() {
     PyTypeObject& t = property_type;
     t.tp_name = "tavo.core.properties.Property";
     t.tp_basicsize = sizeof(Prop);
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
     t.tp_doc =
-        "Property(defaultvalue=None, **kw): a value kept per owner (an EventDispatcher).\n"
+        "Property(defaultvalue=None, *, allownone=False, **kw): a value kept per owner (an EventDispatcher).\n"
         "\n"
-        "Declared as a class attribute of the owner class. Keyword `allownone` lets None be assigned.";
+        "Declared as a class attribute of the owner class; other keywords are ignored.";
     t.tp_dealloc = property_dealloc;
     t.tp_traverse = property_traverse;
     t.tp_clear = property_clear;
@@ -430,121 +419,4 @@ void fill_property_types() {
     t.tp_new = property_new;
 }
 
-int ready_class(PyTypeObject* type, PyTypeObject* base, const void* table) {
-    type->tp_base = base;
-    if (PyType_Ready(type) < 0) {
-        return -1;
-    }
-    Ref capsule = Ref::steal(PyCapsule_New(const_cast<void*>(table), nullptr, nullptr));
-    if (!capsule || PyDict_SetItemString(type->tp_dict, "__pyx_vtable__", capsule.get()) < 0) {
-        return -1;
-    }
-    PyType_Modified(type);
-    return 0;
-}
-
-// ---- the module ----------------------------------------------------------------
-
-namespace {
-
-int exec_module(PyObject* module) {
-    Ref event = Ref::steal(PyImport_ImportModule("tavo.core._event"));
-    if (!event) {
-        return -1;
-    }
-    Ref dispatcher = Ref::steal(PyObject_GetAttrString(event.get(), "EventDispatcher"));
-    if (!dispatcher || !PyType_Check(dispatcher.get())) {
-        if (!PyErr_Occurred()) {
-            PyErr_SetString(PyExc_TypeError, "tavo.core._event.EventDispatcher is not a class");
-        }
-        return -1;
-    }
-    if (!dispatcher_type) {
-        dispatcher_type = reinterpret_cast<PyTypeObject*>(dispatcher.release());
-    }
-    if (!(property_type.tp_flags & Py_TPFLAGS_READY)) {
-        fill_property_types();
-        fill_numeric_types();
-        fill_collection_types();
-        fill_simple_types();
-        if (PyType_Ready(&storage_type) < 0 || build_tables() < 0) {
-            return -1;
-        }
-        builtin_get_value = PyDict_GetItemString(property_type.tp_dict, "get_value");
-        get_value_name = PyUnicode_InternFromString("get_value");
-        if (!get_value_name) {
-            return -1;
-        }
-    }
-    if (!css_length_units) {
-        css_length_units = Py_BuildValue("(sssssssssss)", "px", "pt", "pc", "mm", "cm", "in", "em", "ex", "ch",
-                                         "vw", "vh");
-        if (!css_length_units) {
-            return -1;
-        }
-    }
-    const std::pair<const char*, PyTypeObject*> published[] = {
-        {"PropertyStorage", &storage_type},
-        {"Property", &property_type},
-        {"NumericProperty", &numeric_type},
-        {"BoundedNumericProperty", &bounded_numeric_type},
-        {"BooleanProperty", &boolean_type},
-        {"VariableListProperty", &variable_list_type},
-        {"ListProperty", &list_type},
-        {"StringProperty", &string_type},
-        {"DictProperty", &dict_type},
-        {"ObjectProperty", &object_type},
-        {"OptionProperty", &option_type},
-        {"ReferenceListProperty", &reference_list_type},
-        {"AliasProperty", &alias_type},
-        {"ColorProperty", &color_type},
-    };
-    for (const auto& [name, type] : published) {
-        if (PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) < 0) {
-            return -1;
-        }
-    }
-    if (PyModule_AddObjectRef(module, "CSS_LENGTH_UNITS", css_length_units) < 0) {
-        return -1;
-    }
-    PyObject* globals = PyModule_GetDict(module);
-    if (PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins()) < 0) {
-        return -1;
-    }
-    Ref done = Ref::steal(PyRun_String(observable_list_source, Py_file_input, globals, globals));
-    if (!done) {
-        return -1;
-    }
-    PyObject* observable = PyDict_GetItemString(globals, "ObservableList");
-    if (!observable) {
-        PyErr_SetString(PyExc_RuntimeError, "ObservableList was not defined");
-        return -1;
-    }
-    Py_XSETREF(observable_list_type, new_ref(observable));
-    return 0;
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "properties",
-    "The property system: values kept per owner, converted, checked and observed.",
-    0,
-    nullptr,
-    slots,
-    nullptr,
-    nullptr,
-    nullptr,
-};
-
-}  // namespace
-
 }  // namespace tavo::properties
-
-PyMODINIT_FUNC PyInit_properties() {
-    return PyModuleDef_Init(&tavo::properties::module_def);
-}

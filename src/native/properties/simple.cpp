@@ -1,12 +1,10 @@
 // The small property classes: BooleanProperty, StringProperty, DictProperty,
-// ObjectProperty, OptionProperty, ColorProperty and AliasProperty; and the
-// tables of every class.
+// ObjectProperty, OptionProperty and ColorProperty.
 #include "properties/common.hpp"
 
 #include <structmember.h>
 
 #include <cstddef>
-#include <tuple>
 
 namespace tavo::properties {
 
@@ -15,7 +13,6 @@ contract::StringPropertyVTable string_table;
 contract::DictPropertyVTable dict_table;
 contract::ObjectPropertyVTable object_table;
 contract::OptionPropertyVTable option_table;
-contract::AliasPropertyVTable alias_table;
 contract::ColorPropertyVTable color_table;
 
 PyTypeObject boolean_type = static_type_base();
@@ -23,54 +20,60 @@ PyTypeObject string_type = static_type_base();
 PyTypeObject dict_type = static_type_base();
 PyTypeObject object_type = static_type_base();
 PyTypeObject option_type = static_type_base();
-PyTypeObject alias_type = static_type_base();
 PyTypeObject color_type = static_type_base();
-
-void build_numeric_tables();
-void build_collection_tables();
 
 namespace {
 
-// A check that accepts what the root check does not refuse and what `accepts`
-// approves; `what` names the accepted kind in the message.
-template <bool (*Accepts)(PyObject* self, PyObject* value), const char* What>
-PyObject* kind_check(PyObject* self, PyObject* obj, PyObject* value) {
+// ---- BooleanProperty: any value is kept; its users test it for truth -----------------
+
+PyObject* boolean_new(PyTypeObject* type, PyObject*, PyObject*) { return property_new_with(type, &boolean_table); }
+
+int boolean_init(PyObject* self, PyObject* args, PyObject* kwds) {
+    return property_init_root(self, args, kwds, Py_False);
+}
+
+// ---- StringProperty ---------------------------------------------------------------------
+
+PyObject* string_check(PyObject* self, PyObject* obj, PyObject* value) {
     const int accepted = root_accepts(self, obj, value);
     if (accepted != 0) {
-        return accepted > 0 ? new_ref(Py_True) : nullptr;
+        return root_decided(accepted);
     }
-    if (!Accepts(self, value)) {
-        raise_for(PyExc_ValueError, obj, self, " accept only %s (got %R)", What, value);
+    if (!PyUnicode_Check(value)) {
+        raise_for(PyExc_ValueError, obj, self, " accept only str (got %R)", value);
         return nullptr;
     }
     return none_ref();
 }
 
-bool is_str(PyObject*, PyObject* value) { return PyUnicode_Check(value); }
-bool is_dict(PyObject*, PyObject* value) { return PyDict_Check(value); }
-constexpr char kStr[] = "str";
-constexpr char kDict[] = "dict";
-
-// ---- BooleanProperty: any value, tested for truth by its users ---------------------
-
-PyObject* boolean_new(PyTypeObject* type, PyObject*, PyObject*) { return property_new_with(type, &boolean_table); }
-int boolean_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    return property_init_root(self, args, kwds, Py_False);
-}
-
-// ---- StringProperty and DictProperty --------------------------------------------------
-
 PyObject* string_new(PyTypeObject* type, PyObject*, PyObject*) { return property_new_with(type, &string_table); }
+
 int string_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    Ref empty = Ref::steal(PyUnicode_FromString(""));
+    Ref empty = Ref::steal(PyUnicode_FromStringAndSize(nullptr, 0));
     return empty ? property_init_root(self, args, kwds, empty.get()) : -1;
 }
 
-// Each owner gets its own copy of a dict default.
+// ---- DictProperty -------------------------------------------------------------------------
+
+// Each owner keeps its own copy of a dict (the default one included).
 PyObject* dict_convert(PyObject*, PyObject*, PyObject* value) {
     return PyDict_CheckExact(value) ? PyDict_Copy(value) : new_ref(value);
 }
+
+PyObject* dict_check(PyObject* self, PyObject* obj, PyObject* value) {
+    const int accepted = root_accepts(self, obj, value);
+    if (accepted != 0) {
+        return root_decided(accepted);
+    }
+    if (!PyDict_Check(value)) {
+        raise_for(PyExc_ValueError, obj, self, " accept only dict (got %R)", value);
+        return nullptr;
+    }
+    return none_ref();
+}
+
 PyObject* dict_new(PyTypeObject* type, PyObject*, PyObject*) { return property_new_with(type, &dict_table); }
+
 int dict_init(PyObject* self, PyObject* args, PyObject* kwds) {
     Ref empty = Ref::steal(PyDict_New());
     return empty ? property_init_root(self, args, kwds, empty.get()) : -1;
@@ -80,19 +83,23 @@ int dict_init(PyObject* self, PyObject* args, PyObject* kwds) {
 
 using ObjectProp = contract::ObjectPropertyObject;
 
+ObjectProp* as_object_prop(PyObject* o) { return reinterpret_cast<ObjectProp*>(o); }
+
+// Any object; with a `baseclass`, only its instances.
 PyObject* object_check(PyObject* self, PyObject* obj, PyObject* value) {
     const int accepted = root_accepts(self, obj, value);
     if (accepted != 0) {
-        return accepted > 0 ? new_ref(Py_True) : nullptr;
+        return root_decided(accepted);
     }
-    Ref baseclass = Ref::borrow(reinterpret_cast<ObjectProp*>(self)->baseclass);
+    Ref baseclass = Ref::borrow(as_object_prop(self)->baseclass);
     if (baseclass && baseclass.get() != Py_None) {
         const int instance = PyObject_IsInstance(value, baseclass.get());
         if (instance < 0) {
             return nullptr;
         }
         if (!instance) {
-            raise_for(PyExc_ValueError, obj, self, " accept only %S (got %R)", baseclass.get(), value);
+            raise_for(PyExc_ValueError, obj, self, " accept only %s (got %R)",
+                      _PyType_Name(reinterpret_cast<PyTypeObject*>(baseclass.get())), value);
             return nullptr;
         }
     }
@@ -100,55 +107,70 @@ PyObject* object_check(PyObject* self, PyObject* obj, PyObject* value) {
 }
 
 PyObject* object_new(PyTypeObject* type, PyObject*, PyObject*) {
-    Ref self = Ref::steal(property_new_with(type, &object_table));
+    PyObject* self = property_new_with(type, &object_table);
     if (self) {
-        reinterpret_cast<ObjectProp*>(self.get())->baseclass = none_ref();
+        as_object_prop(self)->baseclass = none_ref();
     }
-    return self.release();
+    return self;
 }
 
 int object_init(PyObject* self, PyObject* args, PyObject* kwds) {
+    PyObject* baseclass = nullptr;
+    if (keyword(kwds, "baseclass", baseclass) < 0) {
+        return -1;
+    }
+    if (baseclass && baseclass != Py_None && !PyType_Check(baseclass)) {
+        PyErr_Format(PyExc_TypeError, "baseclass must be a class or None, got %.200s", Py_TYPE(baseclass)->tp_name);
+        return -1;
+    }
     if (property_init_root(self, args, kwds, Py_None) < 0) {
         return -1;
     }
-    PyObject* baseclass = keyword(kwds, "baseclass");
-    set_field(reinterpret_cast<ObjectProp*>(self)->baseclass, Ref::borrow(baseclass ? baseclass : Py_None));
+    set_field(as_object_prop(self)->baseclass, Ref::borrow(baseclass ? baseclass : Py_None));
     return 0;
 }
 
 int object_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(reinterpret_cast<ObjectProp*>(self)->baseclass);
+    Py_VISIT(as_object_prop(self)->baseclass);
     return property_traverse(self, visit, arg);
 }
 
 int object_clear(PyObject* self) {
-    set_field(reinterpret_cast<ObjectProp*>(self)->baseclass, Ref::borrow(Py_None));
+    set_field(as_object_prop(self)->baseclass, Ref::borrow(Py_None));
     return property_clear(self);
 }
 
 void object_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
-    Py_CLEAR(reinterpret_cast<ObjectProp*>(self)->baseclass);
+    Py_CLEAR(as_object_prop(self)->baseclass);
     property_dealloc(self);
 }
+
+PyMemberDef object_members[] = {
+    {"baseclass", T_OBJECT, offsetof(ObjectProp, baseclass), READONLY, "The class values must be of, or None."},
+    {nullptr, 0, 0, 0, nullptr},
+};
 
 // ---- OptionProperty ---------------------------------------------------------------------
 
 using OptionProp = contract::OptionPropertyObject;
 
+OptionProp* as_option_prop(PyObject* o) { return reinterpret_cast<OptionProp*>(o); }
+
+// One of the options.
 PyObject* option_check(PyObject* self, PyObject* obj, PyObject* value) {
     const int accepted = root_accepts(self, obj, value);
     if (accepted != 0) {
-        return accepted > 0 ? new_ref(Py_True) : nullptr;
+        return root_decided(accepted);
     }
-    Ref options = Ref::borrow(reinterpret_cast<OptionProp*>(self)->options);
-    const int found = PySequence_Contains(options.get(), value);
+    Ref options = Ref::borrow(as_option_prop(self)->options);
+    const int found = options && PyList_Check(options.get()) ? PySequence_Contains(options.get(), value) : 0;
     if (found < 0) {
         return nullptr;
     }
     if (!found) {
-        raise_for(PyExc_ValueError, obj, self, " is set to an invalid option %R. Must be one of: %S", value,
-                  options.get());
+        raise_for(PyExc_ValueError, obj, self, " is set to an invalid option %R. Must be one of: %R", value,
+                  options ? options.get() : Py_None);
         return nullptr;
     }
     return none_ref();
@@ -156,88 +178,117 @@ PyObject* option_check(PyObject* self, PyObject* obj, PyObject* value) {
 
 PyObject* option_new(PyTypeObject* type, PyObject*, PyObject*) {
     Ref self = Ref::steal(property_new_with(type, &option_table));
-    if (self) {
-        reinterpret_cast<OptionProp*>(self.get())->options = PyList_New(0);
-        if (!reinterpret_cast<OptionProp*>(self.get())->options) {
-            return nullptr;
-        }
+    if (!self) {
+        return nullptr;
     }
-    return self.release();
+    as_option_prop(self.get())->options = PyList_New(0);
+    return as_option_prop(self.get())->options ? self.release() : nullptr;
 }
 
 int option_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    if (property_init_root(self, args, kwds, Py_None) < 0) {
+    PyObject* given = nullptr;
+    if (keyword(kwds, "options", given) < 0) {
         return -1;
     }
-    PyObject* given = keyword(kwds, "options");
-    Ref options = Ref::steal(given ? PySequence_List(given) : PyList_New(0));
-    if (!options) {
+    Ref options;
+    if (!given) {
+        options = Ref::steal(PyList_New(0));
+    } else if (PyList_Check(given) || PyTuple_Check(given)) {
+        options = Ref::steal(PySequence_List(given));
+    } else {
+        PyErr_Format(PyExc_TypeError, "options must be a list or tuple, got %.200s", Py_TYPE(given)->tp_name);
         return -1;
     }
-    set_field(reinterpret_cast<OptionProp*>(self)->options, std::move(options));
+    if (!options || property_init_root(self, args, kwds, Py_None) < 0) {
+        return -1;
+    }
+    set_field(as_option_prop(self)->options, std::move(options));
     return 0;
 }
 
 int option_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(reinterpret_cast<OptionProp*>(self)->options);
+    Py_VISIT(as_option_prop(self)->options);
     return property_traverse(self, visit, arg);
 }
 
 int option_clear(PyObject* self) {
-    set_field(reinterpret_cast<OptionProp*>(self)->options, Ref::steal(PyList_New(0)));
+    Py_CLEAR(as_option_prop(self)->options);
     return property_clear(self);
 }
 
 void option_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
-    Py_CLEAR(reinterpret_cast<OptionProp*>(self)->options);
+    Py_CLEAR(as_option_prop(self)->options);
     property_dealloc(self);
 }
 
 PyMemberDef option_members[] = {
-    {"options", T_OBJECT, offsetof(OptionProp, options), READONLY, "The accepted values."},
+    {"options", T_OBJECT, offsetof(OptionProp, options), READONLY, "The accepted values (a list)."},
     {nullptr, 0, 0, 0, nullptr},
 };
 
-// ---- ColorProperty: [r, g, b, a] floats from a list or a hex text --------------------------
+// ---- ColorProperty: [r, g, b, a] floats from components or a hex text ----------------------
 
-PyObject* color_parser = nullptr;
+PyObject* hex_parser = nullptr;  // tavo.core.utils.get_color_from_hex_255, looked up at first use
 
+// The components of a hex colour text: [r, g, b] in 0..1 and the alpha when
+// given; null with ValueError for a text that is not a colour.
+PyObject* hex_components(PyObject* self, PyObject* obj, PyObject* text) {
+    if (!hex_parser) {
+        Ref utils = Ref::steal(PyImport_ImportModule("tavo.core.utils"));
+        hex_parser = utils ? PyObject_GetAttrString(utils.get(), "get_color_from_hex_255") : nullptr;
+        if (!hex_parser) {
+            return nullptr;
+        }
+    }
+    Ref parsed = Ref::steal(PyObject_CallOneArg(hex_parser, text));
+    if (!parsed) {
+        return nullptr;
+    }
+    if (parsed.get() == Py_None) {
+        raise_for(PyExc_ValueError, obj, self, " has an invalid color text (got %R)", text);
+        return nullptr;
+    }
+    if (!PyList_Check(parsed.get())) {
+        PyErr_Format(PyExc_TypeError, "get_color_from_hex_255 gave a %.200s, not a list",
+                     Py_TYPE(parsed.get())->tp_name);
+        return nullptr;
+    }
+    const Py_ssize_t n = PyList_GET_SIZE(parsed.get());
+    Ref scaled = Ref::steal(PyList_New(n));
+    for (Py_ssize_t i = 0; scaled && i < n; ++i) {
+        PyObject* item = PyList_GET_ITEM(parsed.get(), i);
+        if (!is_number(item)) {
+            PyErr_SetString(PyExc_TypeError, "get_color_from_hex_255 gave a component that is not a number");
+            return nullptr;
+        }
+        const double value = PyFloat_AsDouble(item);
+        if (value == -1.0 && PyErr_Occurred()) {
+            return nullptr;
+        }
+        // Channels come as 0..255, the alpha already as 0..1.
+        PyObject* channel = PyFloat_FromDouble(i < 3 ? value / 255.0 : value);
+        if (!channel) {
+            return nullptr;
+        }
+        PyList_SET_ITEM(scaled.get(), i, channel);
+    }
+    return scaled.release();
+}
+
+// None is passed on for the check; a text is read as a hex colour; a list or
+// tuple of 3 or 4 numbers becomes 4 floats (alpha 1.0 added); else ValueError.
 PyObject* color_convert(PyObject* self, PyObject* obj, PyObject* value) {
     if (value == Py_None) {
         return none_ref();
     }
     Ref components;
     if (PyUnicode_Check(value)) {
-        if (!color_parser) {
-            Ref utils = Ref::steal(PyImport_ImportModule("tavo.core.utils"));
-            color_parser = utils ? PyObject_GetAttrString(utils.get(), "get_color_from_hex_255") : nullptr;
-            if (!color_parser) {
-                return nullptr;
-            }
-        }
-        components = Ref::steal(PyObject_CallOneArg(color_parser, value));
-        if (!components) {
-            return nullptr;
-        }
-        if (components.get() == Py_None) {
-            raise_for(PyExc_ValueError, obj, self, " has an invalid color text (got %R)", value);
-            return nullptr;
-        }
-        // the parser's channels are 0..255
-        Ref scaled = Ref::steal(PyList_New(0));
-        for (Py_ssize_t i = 0; scaled && i < PyList_GET_SIZE(components.get()); ++i) {
-            PyObject* item = PyList_GET_ITEM(components.get(), i);
-            Ref channel = Ref::steal(i < 3 ? PyFloat_FromDouble(PyFloat_AsDouble(item) / 255.0) : new_ref(item));
-            if (!channel || PyList_Append(scaled.get(), channel.get()) < 0) {
-                return nullptr;
-            }
-        }
-        components = std::move(scaled);
+        components = Ref::steal(hex_components(self, obj, value));
     } else if (PyList_Check(value) || PyTuple_Check(value)) {
         components = Ref::steal(PySequence_List(value));
     } else {
-        raise_for(PyExc_ValueError, obj, self, " has an invalid format (got %R)", value);
+        raise_for(PyExc_ValueError, obj, self, " has an invalid color (got %R)", value);
         return nullptr;
     }
     if (!components) {
@@ -251,7 +302,7 @@ PyObject* color_convert(PyObject* self, PyObject* obj, PyObject* value) {
     Ref result = Ref::steal(PyList_New(4));
     for (Py_ssize_t i = 0; result && i < 4; ++i) {
         PyObject* item = i < n ? PyList_GET_ITEM(components.get(), i) : nullptr;
-        if (item && !PyLong_Check(item) && !PyFloat_Check(item)) {
+        if (item && !is_number(item)) {
             raise_for(PyExc_ValueError, obj, self, " components must be numbers (got %R)", value);
             return nullptr;
         }
@@ -264,107 +315,28 @@ PyObject* color_convert(PyObject* self, PyObject* obj, PyObject* value) {
     return result.release();
 }
 
+// A list of 4 numbers (what convert makes).
+PyObject* color_check(PyObject* self, PyObject* obj, PyObject* value) {
+    const int accepted = root_accepts(self, obj, value);
+    if (accepted != 0) {
+        return root_decided(accepted);
+    }
+    bool ok = PyList_Check(value) && PyList_GET_SIZE(value) == 4;
+    for (Py_ssize_t i = 0; ok && i < 4; ++i) {
+        ok = is_number(PyList_GET_ITEM(value, i));
+    }
+    if (!ok) {
+        raise_for(PyExc_ValueError, obj, self, " accept only a list of 4 numbers (got %R)", value);
+        return nullptr;
+    }
+    return none_ref();
+}
+
 PyObject* color_new(PyTypeObject* type, PyObject*, PyObject*) { return property_new_with(type, &color_table); }
+
 int color_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    Ref white = Ref::steal(Py_BuildValue("[dddd]", 1.0, 1.0, 1.0, 1.0));
+    Ref white = Ref::steal(Py_BuildValue("[iiii]", 1, 1, 1, 1));
     return white ? property_init_root(self, args, kwds, white.get()) : -1;
-}
-
-// ---- AliasProperty: a value computed by a getter, assigned by a setter ----------------------
-
-using AliasProp = contract::AliasPropertyObject;
-
-PyObject* alias_init_storage(PyObject*, PyObject*, PyObject*) { return none_ref(); }
-
-PyObject* alias_get_value(PyObject* self, PyObject* obj, int) {
-    if (obj == Py_None) {
-        return none_ref();
-    }
-    return PyObject_CallOneArg(reinterpret_cast<AliasProp*>(self)->getter, obj);
-}
-
-PyObject* alias_set_value(PyObject* self, PyObject* obj, PyObject* value) {
-    Ref setter = Ref::borrow(reinterpret_cast<AliasProp*>(self)->setter);
-    if (!setter || setter.get() == Py_None) {
-        raise_for(PyExc_AttributeError, obj, self, " is read-only");
-        return nullptr;
-    }
-    Ref done = Ref::steal(PyObject_CallFunctionObjArgs(setter.get(), obj, value, nullptr));
-    if (!done) {
-        return nullptr;
-    }
-    const int changed = PyObject_IsTrue(done.get());
-    if (changed < 0) {
-        return nullptr;
-    }
-    return changed ? as_property(self)->vtab->dispatch(self, obj) : none_ref();
-}
-
-PyObject* alias_dispatch(PyObject* self, PyObject* obj) {
-    Ref value = Ref::steal(alias_get_value(self, obj, 1));
-    if (!value) {
-        return nullptr;
-    }
-    return root_dispatch(self, obj);
-}
-
-PyObject* alias_new(PyTypeObject* type, PyObject*, PyObject*) {
-    Ref self = Ref::steal(property_new_with(type, &alias_table));
-    if (self) {
-        reinterpret_cast<AliasProp*>(self.get())->getter = none_ref();
-        reinterpret_cast<AliasProp*>(self.get())->setter = none_ref();
-    }
-    return self.release();
-}
-
-int alias_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    static const char* names[] = {"getter", "setter", nullptr};
-    PyObject* getter = nullptr;
-    PyObject* setter = Py_None;
-    Ref positional = Ref::steal(PyTuple_GetSlice(args, 0, 2));
-    Ref no_keywords = Ref::steal(PyDict_New());
-    if (!positional || !no_keywords) {
-        return -1;
-    }
-    if (PyObject* given = keyword(kwds, "getter")) {
-        getter = given;
-    }
-    if (PyObject* given = keyword(kwds, "setter")) {
-        setter = given;
-    }
-    if (!getter && !PyArg_ParseTupleAndKeywords(positional.get(), no_keywords.get(), "O|O:AliasProperty",
-                                                const_cast<char**>(names), &getter, &setter)) {
-        return -1;
-    }
-    if (!PyCallable_Check(getter) || (setter != Py_None && !PyCallable_Check(setter))) {
-        PyErr_SetString(PyExc_TypeError, "AliasProperty needs a callable getter and a callable setter or None");
-        return -1;
-    }
-    Ref no_args = Ref::steal(PyTuple_New(0));
-    if (!no_args || property_init_root(self, no_args.get(), kwds, Py_None) < 0) {
-        return -1;
-    }
-    set_field(reinterpret_cast<AliasProp*>(self)->getter, Ref::borrow(getter));
-    set_field(reinterpret_cast<AliasProp*>(self)->setter, Ref::borrow(setter));
-    return 0;
-}
-
-int alias_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(reinterpret_cast<AliasProp*>(self)->getter);
-    Py_VISIT(reinterpret_cast<AliasProp*>(self)->setter);
-    return property_traverse(self, visit, arg);
-}
-
-int alias_clear(PyObject* self) {
-    set_field(reinterpret_cast<AliasProp*>(self)->setter, Ref::borrow(Py_None));
-    return property_clear(self);
-}
-
-void alias_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Py_CLEAR(reinterpret_cast<AliasProp*>(self)->getter);
-    Py_CLEAR(reinterpret_cast<AliasProp*>(self)->setter);
-    property_dealloc(self);
 }
 
 void fill(PyTypeObject& t, const char* name, Py_ssize_t size, const char* doc, newfunc create, initproc init) {
@@ -383,79 +355,46 @@ void fill(PyTypeObject& t, const char* name, Py_ssize_t size, const char* doc, n
 
 void fill_simple_types() {
     fill(boolean_type, "tavo.core.properties.BooleanProperty", sizeof(contract::BooleanPropertyObject),
-         "BooleanProperty(defaultvalue=False, **kw): a flag; any value is kept and tested for truth.", boolean_new,
-         boolean_init);
+         "BooleanProperty(defaultvalue=False, **kw): a flag; any value is kept and tested for truth by its users.",
+         boolean_new, boolean_init);
     fill(string_type, "tavo.core.properties.StringProperty", sizeof(contract::StringPropertyObject),
          "StringProperty(defaultvalue='', **kw): a str.", string_new, string_init);
     fill(dict_type, "tavo.core.properties.DictProperty", sizeof(contract::DictPropertyObject),
-         "DictProperty(defaultvalue={}, **kw): a dict (each owner gets a copy of a dict assigned).", dict_new,
-         dict_init);
+         "DictProperty(defaultvalue={}, **kw): a dict; each owner keeps its own copy of a dict given to it.",
+         dict_new, dict_init);
     fill(object_type, "tavo.core.properties.ObjectProperty", sizeof(ObjectProp),
-         "ObjectProperty(defaultvalue=None, baseclass=None, **kw): any object, optionally of a class.",
+         "ObjectProperty(defaultvalue=None, *, baseclass=None, **kw): any object, or an instance of baseclass.",
          object_new, object_init);
     object_type.tp_traverse = object_traverse;
     object_type.tp_clear = object_clear;
     object_type.tp_dealloc = object_dealloc;
+    object_type.tp_members = object_members;
     fill(option_type, "tavo.core.properties.OptionProperty", sizeof(OptionProp),
-         "OptionProperty(defaultvalue=None, options=[], **kw): one of the options.", option_new, option_init);
+         "OptionProperty(defaultvalue=None, *, options=[], **kw): one of the options.", option_new, option_init);
     option_type.tp_traverse = option_traverse;
     option_type.tp_clear = option_clear;
     option_type.tp_dealloc = option_dealloc;
     option_type.tp_members = option_members;
     fill(color_type, "tavo.core.properties.ColorProperty", sizeof(contract::ColorPropertyObject),
-         "ColorProperty(defaultvalue=[1, 1, 1, 1], **kw): [r, g, b, a] floats 0..1 from a list or a hex text.",
+         "ColorProperty(defaultvalue=[1, 1, 1, 1], **kw): [r, g, b, a] floats from 3 or 4 numbers or a hex "
+         "text ('#rgb', '#rgba', '#rrggbb', '#rrggbbaa').",
          color_new, color_init);
-    fill(alias_type, "tavo.core.properties.AliasProperty", sizeof(AliasProp),
-         "AliasProperty(getter, setter=None, **kw): a value read by getter(owner), assigned by setter(owner, "
-         "value) (a true result notifies the observers).",
-         alias_new, alias_init);
-    alias_type.tp_traverse = alias_traverse;
-    alias_type.tp_clear = alias_clear;
-    alias_type.tp_dealloc = alias_dealloc;
 }
 
-int build_tables() {
+void build_simple_tables() {
     boolean_table.base = property_table;
     string_table.base = property_table;
-    string_table.base.check = kind_check<is_str, kStr>;
+    string_table.base.check = string_check;
     dict_table.base = property_table;
     dict_table.base.convert = dict_convert;
-    dict_table.base.check = kind_check<is_dict, kDict>;
+    dict_table.base.check = dict_check;
     object_table.base = property_table;
     object_table.base.check = object_check;
     option_table.base = property_table;
     option_table.base.check = option_check;
     color_table.base = property_table;
     color_table.base.convert = color_convert;
-    alias_table.base = property_table;
-    alias_table.base.init_storage = alias_init_storage;
-    alias_table.base.get_value = alias_get_value;
-    alias_table.base.set_value = alias_set_value;
-    alias_table.base.dispatch = alias_dispatch;
-    build_numeric_tables();
-    build_collection_tables();
-
-    const std::tuple<PyTypeObject*, PyTypeObject*, const void*> classes[] = {
-        {&property_type, nullptr, &property_table},
-        {&numeric_type, &property_type, &numeric_table},
-        {&bounded_numeric_type, &numeric_type, &bounded_numeric_table},
-        {&boolean_type, &property_type, &boolean_table},
-        {&variable_list_type, &property_type, &variable_list_table},
-        {&list_type, &property_type, &list_table},
-        {&string_type, &property_type, &string_table},
-        {&dict_type, &property_type, &dict_table},
-        {&object_type, &property_type, &object_table},
-        {&option_type, &property_type, &option_table},
-        {&reference_list_type, &property_type, &reference_list_table},
-        {&alias_type, &property_type, &alias_table},
-        {&color_type, &property_type, &color_table},
-    };
-    for (const auto& [type, base, table] : classes) {
-        if (ready_class(type, base, table) < 0) {
-            return -1;
-        }
-    }
-    return 0;
+    color_table.base.check = color_check;
 }
 
 }  // namespace tavo::properties
