@@ -137,6 +137,9 @@ float parse_unit_pair(PyObject* self, PyObject* obj, PyObject* number, PyObject*
         if (PyErr_ExceptionMatches(PyExc_ValueError)) {
             PyErr_Clear();
             raise_for(PyExc_ValueError, obj, self, " has an invalid number (got %R)", number);
+        } else if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            PyErr_Clear();  // an int beyond the float range
+            raise_for(PyExc_ValueError, obj, self, " has a number out of range (got %R)", number);
         }
         return -1.0f;
     }

@@ -66,7 +66,11 @@ Storage* storage_of(PyObject* self, PyObject* obj) {
     PyObject* found = PyDict_GetItemWithError(map, key ? key : Py_None);
     if (!found) {
         if (!PyErr_Occurred()) {
-            PyErr_SetObject(PyExc_KeyError, key ? key : Py_None);
+            Ref message = Ref::steal(PyUnicode_FromFormat("%s has no storage record for the property %R",
+                                                          _PyType_Name(Py_TYPE(obj)), key ? key : Py_None));
+            if (message) {
+                PyErr_SetObject(PyExc_KeyError, message.get());
+            }
         }
         return nullptr;
     }

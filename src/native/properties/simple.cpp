@@ -308,6 +308,10 @@ PyObject* color_convert(PyObject* self, PyObject* obj, PyObject* value) {
         }
         PyObject* channel = item ? PyNumber_Float(item) : PyFloat_FromDouble(1.0);
         if (!channel) {
+            if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+                PyErr_Clear();  // an int beyond the float range
+                raise_for(PyExc_ValueError, obj, self, " has a component out of range (got %R)", value);
+            }
             return nullptr;
         }
         PyList_SET_ITEM(result.get(), i, channel);
