@@ -27,6 +27,17 @@ PyObject* flag_new(PyTypeObject* type, PyObject* args, PyObject* kwds, const voi
     return self.release();
 }
 
+// The classes' own fields are texts and an integer: only the base part holds
+// references the collector must see.
+int flag_traverse(PyObject* self, visitproc visit, void* arg) {
+    return traverse_base(g.BooleanProperty, self, visit, arg);
+}
+
+int flag_clear(PyObject* self) {
+    clear_base(g.BooleanProperty, self);
+    return 0;
+}
+
 void flag_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
     Py_CLEAR(as_self(self)->attrtype);
@@ -126,6 +137,8 @@ PyTypeObject boolean_type = [] {
     t.tp_name = "tavo.core._attributes._BooleanAttribute";
     t.tp_basicsize = sizeof(Self);
     t.tp_dealloc = flag_dealloc;
+    t.tp_traverse = flag_traverse;
+    t.tp_clear = flag_clear;
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
     t.tp_doc = boolean_doc;
     t.tp_getset = boolean_getset;
@@ -181,6 +194,8 @@ PyTypeObject logical_type = [] {
     t.tp_name = "tavo.core._attributes._LogicalAttribute";
     t.tp_basicsize = sizeof(Self);
     t.tp_dealloc = flag_dealloc;
+    t.tp_traverse = flag_traverse;
+    t.tp_clear = flag_clear;
     t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
     t.tp_doc = logical_doc;
     t.tp_getset = logical_getset;
