@@ -97,6 +97,7 @@ def test_classes_are_immutable_but_subclassable(name):
     assert Sub().attrvalue(None) == "override"
 
 
+@pytest.mark.no_leakcheck
 def test_reimport_gives_the_same_module_and_classes():
     again = importlib.import_module("tavo.core._attributes")
     assert again is attributes
@@ -201,6 +202,7 @@ sys.modules["tavo.core.properties"] = fake
 """
 
 
+@pytest.mark.no_leakcheck
 def test_smaller_sibling_class_fails_the_import():
     result = run_python(
         SUBPROCESS_PRELUDE
@@ -221,6 +223,7 @@ except ValueError as error:
     assert "Expected " in result.stdout and "from C header, got " in result.stdout
 
 
+@pytest.mark.no_leakcheck
 def test_larger_sibling_class_only_warns():
     result = run_python(
         SUBPROCESS_PRELUDE
@@ -240,6 +243,7 @@ print([str(w.message) for w in caught if w.category is RuntimeWarning])
     assert "tavo.core.properties.StringProperty size changed" in result.stdout
 
 
+@pytest.mark.no_leakcheck
 def test_missing_name_fails_the_import_and_a_retry_runs_again():
     result = run_python(
         SUBPROCESS_PRELUDE
@@ -264,6 +268,7 @@ print("RETRY", attributes.ObservableList is real.ObservableList, attributes._Att
     assert "RETRY True True" in result.stdout
 
 
+@pytest.mark.no_leakcheck
 def test_not_a_type_and_missing_table():
     result = run_python(
         SUBPROCESS_PRELUDE
@@ -289,6 +294,7 @@ except KeyError as error:
     assert "ERR2 '__pyx_vtable__'" in result.stdout
 
 
+@pytest.mark.no_leakcheck
 def test_second_interpreter_is_refused():
     result = run_python(
         """

@@ -26,7 +26,9 @@ def click_handler(obj, name, prevent_default, event_args, event_js, dispatch):
 
 class Button(EventDispatcher):
     tag = "button"
-    onclick = _GenericEventAttribute(True, click_handler, prevent_default=True, eventjs="this.blur();")
+    onclick = _GenericEventAttribute(
+        True, click_handler, prevent_default=True, eventjs="this.blur();", attrtype="element"
+    )
     disabled = _BooleanAttribute(False, attrtype="element")
     aria_pressed = _LogicalAttribute(False, attrtype="element")
     type = _Attribute("button", attrtype="element", options=["button", "submit", "reset"])
@@ -38,7 +40,7 @@ class TextBox(EventDispatcher):
     font_size = _NumericAttribute("12pt", attrtype="style")
     margin = _VariableListAttribute([0, 0, 0, 0], attrtype="style", options=["inherit"])
     opacity = _BoundedNumericAttribute(1.0, min=0.0, max=1.0, attrtype="style")
-    read_only = _BooleanAttribute(False, attrtype="element")
+    read_only = _BooleanAttribute(False, attrtype="element", attrname="readonly")
 
 
 class Panel(EventDispatcher):
