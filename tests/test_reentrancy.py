@@ -1,0 +1,299 @@
+"""User code that runs in the middle of an operation: re-entrancy, lifetimes, collections."""
+import gc
+import weakref
+
+import pytest
+
+from tavo.core import _testsupport
+from tavo.core._attributes import (
+    _Attribute,
+    _BooleanAttribute,
+    _BoundedNumericAttribute,
+    _ColorAttribute,
+    _GenericEventAttribute,
+    _ListAttribute,
+    _LogicalAttribute,
+    _NumericAttribute,
+    _VariableListAttribute,
+)
+from tavo.core._event import EventDispatcher
+
+
+class Emptying:
+    """Compares unequal and, while compared, empties the list it was given."""
+
+    def __init__(self, victim):
+        self.victim = victim
+
+    def __eq__(self, other):
+        self.victim.clear()
+        self.victim.extend(range(50))
+        gc.collect()
+        return False
+
+    __hash__ = object.__hash__
+
+
+class Reinitialising:
+    """Compares unequal and, while compared, re-runs the attribute's constructor,
+    which replaces its options list."""
+
+    def __init__(self, attr):
+        self.attr = attr
+
+    def __eq__(self, other):
+        self.attr.__init__(options=[object() for _ in range(20)])
+        gc.collect()
+        return False
+
+    __hash__ = object.__hash__
+
+
+OPTION_TESTS = [
+    (_NumericAttribute, "convert"),
+    (_NumericAttribute, "check"),
+    (_BoundedNumericAttribute, "convert"),
+    (_BoundedNumericAttribute, "check"),
+    (_VariableListAttribute, "convert"),
+    (_ColorAttribute, "convert"),
+]
+
+
+@pytest.mark.parametrize("cls, entry", OPTION_TESTS)
+@pytest.mark.parametrize("make_hostile", [lambda attr: Emptying(attr.options), Reinitialising])
+def test_options_changed_during_the_membership_test(cls, entry, make_hostile):
+    attr = cls(options=["a", "b", "c"])
+    owner_class = type("Owner", (EventDispatcher,), {"prop": attr})
+    owner = owner_class()
+    if cls is _ColorAttribute and make_hostile is not Reinitialising:
+        return  # its options are not visible
+    hostile = make_hostile(attr)
+    try:
+        _testsupport.table_call(attr, entry, owner, hostile)
+    except ValueError:
+        pass
+    if cls is not _ColorAttribute:
+        assert len(attr.options) in (20, 50)
+
+
+def test_per_owner_options_replaced_during_the_check():
+    class Owner(EventDispatcher):
+        mode = _Attribute("a", options=["a", "b"])
+
+    owner = Owner()
+    record = owner.property_storage["mode"]
+
+    class Replacing(str):
+        def __eq__(self, other):
+            record.options = ["x"]
+            gc.collect()
+            return False
+
+        __hash__ = str.__hash__
+
+    with pytest.raises(ValueError, match=r"Must be one of: \['a', 'b'\]$"):
+        owner.mode = Replacing("z")
+    assert record.options == ["x"]
+
+
+def test_reinitialised_during_rendering():
+    class Owner(EventDispatcher):
+        label = _Attribute("a", options=["a"], values=["A"])
+
+    owner = Owner()
+
+    class Key(str):
+        def __hash__(self):
+            Owner.label.__init__("a", options=["a"], values=["new"])
+            gc.collect()
+            return str.__hash__(self)
+
+        def __eq__(self, other):
+            return str.__eq__(self, other)
+
+    owner.label = Key("a")
+    assert Owner.label.attrvalue(owner) in ("A", "new")
+
+
+def test_get_units_that_reassigns_and_removes_the_attribute():
+    class Owner(EventDispatcher):
+        pass
+
+    class Units(_NumericAttribute):
+        def get_units(self, obj):
+            obj.width = 99
+            delattr(type(obj), "width")
+            gc.collect()
+            return "px"
+
+    Owner.width = Units(5)
+    Owner.width.__set_name__(Owner, "width")
+    owner = Owner()
+    attr = Owner.width
+    ref = weakref.ref(attr)
+    assert attr.attrvalue(owner) == "5px"
+    del attr
+    gc.collect()
+    assert ref() is None
+
+
+def test_renderer_that_reassigns_removes_and_collects():
+    seen = []
+
+    def renderer(obj, name, **kwargs):
+        obj.onclick = False
+        seen.append(type(obj).__dict__.get("onclick"))
+        delattr(type(obj), "onclick")
+        gc.collect()
+        return "handled"
+
+    class Owner(EventDispatcher):
+        onclick = _GenericEventAttribute(True, renderer)
+
+    owner = Owner()
+    attr = Owner.onclick
+    assert attr.attrvalue(owner) == "handled"
+    assert owner.property_storage["onclick"].value is False
+    assert seen == [attr]
+
+
+def test_register_event_that_assigns_and_collects():
+    class Owner(EventDispatcher):
+        onclick = _GenericEventAttribute()
+        flag = _BooleanAttribute()
+
+        def register_event(self, name, client=False):
+            self.onclick = True
+            gc.collect()
+            return super().register_event(name, client=client)
+
+    owner = Owner()
+    assert owner.onclick is True
+    assert "on_click" in owner.client_events
+
+
+@pytest.mark.parametrize(
+    "factory",
+    [
+        lambda: _BooleanAttribute(allownone=True),
+        lambda: _LogicalAttribute(),
+        lambda: _ListAttribute(allownone=True),
+        lambda: _GenericEventAttribute(True, "x()"),
+    ],
+)
+def test_raising_truth_test_in_every_rendering_that_tests_truth(factory):
+    class Falsy:
+        def __bool__(self):
+            raise ZeroDivisionError("no truth")
+
+    attr = factory()
+    owner_class = type("Owner", (EventDispatcher,), {"prop": attr})
+    owner = owner_class()
+    owner.property_storage["prop"].value  # the record exists
+    _testsupport.table_call(attr, "init_storage", owner, owner.property_storage["prop"])
+
+    class Override(type(attr)):
+        def get_value(self, obj):
+            return Falsy()
+
+    sub = Override()
+    with pytest.raises(ZeroDivisionError):
+        sub.attrvalue(owner)
+
+
+@pytest.mark.parametrize("name, error", [(5, TypeError), (b"x", TypeError), (None, AttributeError)])
+def test_name_changed_by_a_subclass_property(name, error):
+    class Renamed(_Attribute):
+        @property
+        def name(self):
+            return name
+
+    class Owner(EventDispatcher):
+        prop = Renamed(options=["a"])
+
+    owner = Owner()
+    with pytest.raises(error):
+        Owner.prop.attrname
+    with pytest.raises(ValueError) as info:
+        owner.prop = "z"
+    assert str(info.value).startswith(f"Owner.{name}" if isinstance(name, (int, type(None))) else "Owner.b'x'")
+
+
+class CollectingInt:
+    """An integer conversion that runs the collector."""
+
+    def __int__(self):
+        gc.collect()
+        return 1
+
+
+class CollectingIterable:
+    def __iter__(self):
+        gc.collect()
+        return iter(["a", "b"])
+
+
+@pytest.mark.parametrize(
+    "cls",
+    [
+        _Attribute,
+        _NumericAttribute,
+        _BoundedNumericAttribute,
+        _BooleanAttribute,
+        _LogicalAttribute,
+        _VariableListAttribute,
+        _ListAttribute,
+        _ColorAttribute,
+        _GenericEventAttribute,
+    ],
+)
+def test_collection_in_the_middle_of_construction(cls):
+    keywords = {"sync": CollectingInt()}
+    if cls in (_Attribute, _NumericAttribute, _BoundedNumericAttribute, _VariableListAttribute, _ColorAttribute):
+        keywords["options"] = CollectingIterable()
+    attrs = [cls(**keywords) for _ in range(5)]
+    gc.collect()
+    assert all(attr.sync == 1 for attr in attrs)
+
+
+class Holder:
+    """A hashable object holding a list."""
+
+    def __init__(self):
+        self.items = []
+
+
+def test_cycles_through_every_object_field_are_collected():
+    holder = Holder()
+    attrs = [
+        _Attribute(options=[holder]),
+        _Attribute(options=["a"], values=[holder]),
+        _NumericAttribute(options=[holder]),
+        _BoundedNumericAttribute(options=[holder]),
+        _VariableListAttribute(options=[holder]),
+        _ColorAttribute(options=[holder]),
+        _ListAttribute(length=holder),
+        _GenericEventAttribute(True, lambda *a, **k: holder),
+        _GenericEventAttribute(True, None, eventargs=[holder]),
+    ]
+    holder.items.extend(attrs)
+    refs = [weakref.ref(attr) for attr in attrs]
+    del attrs, holder
+    gc.collect()
+    assert [ref() for ref in refs] == [None] * len(refs)
+
+
+def test_cycle_through_the_owner_is_collected():
+    class Owner(EventDispatcher):
+        text = _Attribute()
+        items = _ListAttribute()
+        onclick = _GenericEventAttribute(True, "x()")
+
+    owner = Owner()
+    owner.text = "a"
+    owner.items = [owner]
+    owner.bind(text=lambda obj, value: owner)
+    ref = weakref.ref(owner)
+    del owner
+    gc.collect()
+    assert ref() is None
