@@ -1,0 +1,1 @@
+"""Benchmarks of tavo.core._attributes (run with python3 -m bench)."""
