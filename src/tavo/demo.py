@@ -1,7 +1,33 @@
-"""A few components declared with tavo's HTML attribute classes, rendered as HTML.
+"""A few components declared with tavo's HTML attribute classes, rendered as an HTML page.
 
-Run with ``python -m tavo.demo``.
+Run with ``python -m tavo.demo``: it builds a panel holding a text box and two
+buttons, assigns values the way a user would, shows the messages of the values
+the attributes refuse, and writes the page (``--output PATH``, default a new
+temporary directory). ``--print`` prints the page instead.
+
+Every element's ``style``, ``class`` and other attributes come from the
+attribute objects its class declares: their ``attrtype`` says where a value
+goes, ``attrname`` gives its name on the page and ``attrvalue`` its text. A
+small script at the end of the page reports what the browser made of each
+value (the inline declarations it parsed, the computed styles, the attributes
+and their DOM properties, and the events sent when the buttons are clicked).
+
+The functions below build the page without writing it, for tests and for
+code that embeds the demo.
 """
+from __future__ import annotations
+
+import argparse
+import html
+import json
+import os
+import pathlib
+import sys
+import tempfile
+from collections.abc import Sequence
+from dataclasses import dataclass
+from typing import Any
+
 from tavo.core._attributes import (
     _Attribute,
     _BooleanAttribute,
@@ -15,107 +41,386 @@ from tavo.core._attributes import (
 )
 from tavo.core._event import EventDispatcher
 
+HtmlAttribute = (
+    _Attribute
+    | _NumericAttribute
+    | _BoundedNumericAttribute
+    | _VariableListAttribute
+    | _BooleanAttribute
+    | _LogicalAttribute
+    | _ListAttribute
+    | _ColorAttribute
+    | _GenericEventAttribute
+)
+ATTRIBUTE_CLASSES = (
+    _Attribute,
+    _NumericAttribute,
+    _BoundedNumericAttribute,
+    _VariableListAttribute,
+    _BooleanAttribute,
+    _LogicalAttribute,
+    _ListAttribute,
+    _ColorAttribute,
+    _GenericEventAttribute,
+)
+KINDS = ("style", "class", "element")
 
-def click_handler(obj, name, prevent_default, event_args, event_js, dispatch):
-    """Renders the script of a click: notify the server, then run the extra code."""
-    code = f"tavo.send('{type(obj).__name__}', '{name}', {event_args!r});"
+
+def send_to_server(
+    obj: Component,
+    name: str,
+    prevent_default: bool,
+    event_args: dict[str, Any],
+    event_js: str,
+    dispatch: bool,
+) -> str:
+    """Handler code of a client event: tell the server which component fired it, then run the extra script."""
+    code = ""
     if prevent_default:
-        code = "event.preventDefault();" + code
+        code += "event.preventDefault();"
+    if dispatch:
+        code += f"tavo.send({json.dumps(obj.id)}, {json.dumps(name)}, {json.dumps(event_args)});"
     return code + event_js
 
 
-class Button(EventDispatcher):
-    tag = "button"
-    onclick = _GenericEventAttribute(
-        True, click_handler, prevent_default=True, eventjs="this.blur();", attrtype="element"
-    )
-    disabled = _BooleanAttribute(False, attrtype="element")
-    aria_pressed = _LogicalAttribute(False, attrtype="element")
-    type = _Attribute("button", attrtype="element", options=["button", "submit", "reset"])
+class Component(EventDispatcher):
+    """An element of the page; `children` are components or texts placed inside it."""
 
-
-class TextBox(EventDispatcher):
-    tag = "input"
-    width = _NumericAttribute(200, units="px", attrtype="style", options=["auto", "inherit"])
-    font_size = _NumericAttribute("12pt", attrtype="style")
-    margin = _VariableListAttribute([0, 0, 0, 0], attrtype="style", options=["inherit"])
-    opacity = _BoundedNumericAttribute(1.0, min=0.0, max=1.0, attrtype="style")
-    read_only = _BooleanAttribute(False, attrtype="element", attrname="readonly")
-
-
-class Panel(EventDispatcher):
     tag = "div"
-    background_color = _ColorAttribute("#f0f0f0", attrtype="style", format="css")
-    color = _ColorAttribute([0, 0, 128], attrtype="style", format="css")
-    classes = _ListAttribute(["panel"], attrtype="class", attrname="class")
+    id = _Attribute("", attrtype="element")
+
+    def __init__(self, *children: Component | str, **values: Any) -> None:
+        super().__init__(**values)
+        self.children: list[Component | str] = list(children)
 
 
-def attributes_of(component):
-    """The attribute objects a component's class declares, by kind."""
-    found = {"style": [], "class": [], "element": []}
-    for klass in reversed(type(component).__mro__):
-        for value in vars(klass).values():
-            if hasattr(value, "attrvalue") and hasattr(value, "attrtype"):
-                found.setdefault(value.attrtype, []).append(value)
-    return found
-
-
-def render(component):
-    """The HTML start tag of a component, built from attrname, attrtype and attrvalue."""
-    kinds = attributes_of(component)
-    parts = [component.tag]
-    style = "; ".join(
-        f"{attr.attrname}: {value}" for attr in kinds["style"] if (value := attr.attrvalue(component)) != ""
+class Button(Component):
+    tag = "button"
+    type = _Attribute("button", attrtype="element", options=["button", "submit", "reset"])
+    onclick = _GenericEventAttribute(
+        True,
+        send_to_server,
+        prevent_default=True,
+        eventargs={"source": "mouse"},
+        eventjs="this.blur();",
+        attrtype="element",
     )
-    if style:
-        parts.append(f'style="{style}"')
-    classes = " ".join(str(attr.attrvalue(component)) for attr in kinds["class"])
-    if classes.strip():
-        parts.append(f'class="{classes.replace(", ", " ")}"')
-    for attr in kinds["element"] + kinds.get("", []):
-        value = attr.attrvalue(component)
-        if value == "":
+    disabled = _BooleanAttribute(False, attrtype="element", sync=True)
+    pressed = _LogicalAttribute(None, attrtype="element", attrname="aria-pressed")
+
+
+class TextBox(Component):
+    tag = "input"
+    kind = _Attribute(
+        "text",
+        attrtype="element",
+        attrname="type",
+        options=["text", "email", "secret"],
+        values=["text", "email", "password"],
+    )
+    placeholder = _Attribute("", attrtype="element")
+    spellcheck = _LogicalAttribute(True, attrtype="element")
+    read_only = _BooleanAttribute(False, attrtype="element", attrname="readonly")
+    oninput = _GenericEventAttribute(False, "this.dataset.edited = 'yes';", attrtype="element")
+    width = _NumericAttribute(200, units="px", attrtype="style", options=["auto", "inherit"])
+    font_size = _NumericAttribute("12pt", attrtype="style", options=["inherit"])
+    margin = _VariableListAttribute([0, 0, 0, 0], attrtype="style", options=["inherit"])
+    color = _ColorAttribute(None, attrtype="style", format="css", options=["inherit", "currentcolor"])
+
+
+class Panel(Component):
+    tag = "div"
+    classes = _ListAttribute(["panel"], attrtype="class")
+    highlighted = _BooleanAttribute(False, attrtype="class")
+    background_color = _ColorAttribute("#f0f0f0", attrtype="style", format="css")
+    color = _ColorAttribute([0, 0, 0], attrtype="style", format="css")
+    padding = _VariableListAttribute("8px", attrtype="style")
+    opacity = _BoundedNumericAttribute(1.0, min=0.0, max=1.0, attrtype="style")
+
+
+@dataclass
+class Refusal:
+    """A value an attribute refused, with the module's message."""
+
+    component: str
+    name: str
+    value: Any
+    message: str
+
+    def __str__(self) -> str:
+        return f"{self.component}.{self.name} = {self.value!r}: {self.message}"
+
+
+@dataclass
+class Demo:
+    root: Component
+    refusals: list[Refusal]
+
+
+def attributes_of(component: EventDispatcher) -> list[HtmlAttribute]:
+    """The attribute objects a component's class declares, in declaration order (a subclass's own win)."""
+    found: dict[str, HtmlAttribute] = {}
+    for klass in reversed(type(component).__mro__):
+        for name, value in vars(klass).items():
+            if isinstance(value, ATTRIBUTE_CLASSES):
+                found.pop(name, None)
+                found[name] = value
+    return list(found.values())
+
+
+def rendered_attributes(component: EventDispatcher) -> dict[str, str | None]:
+    """The page attributes of a component, by name; None stands for a boolean attribute without a value.
+
+    Style attributes are joined into ``style``, class attributes into
+    ``class`` (a list attribute renders its items separated by commas, a
+    boolean one its name), element attributes stand by their own name.
+    Attributes that render the empty text are left out.
+    """
+    styles: list[str] = []
+    classes: list[str] = []
+    elements: dict[str, str | None] = {}
+    for attr in attributes_of(component):
+        if attr.attrtype not in KINDS:
             continue
-        if isinstance(attr, _BooleanAttribute):
-            parts.append(str(value))
+        value = attr.attrvalue(component)
+        text = "" if value is None else str(value)
+        if text == "":
+            continue
+        if attr.attrtype == "style":
+            styles.append(f"{attr.attrname}: {text}")
+        elif attr.attrtype == "class":
+            classes.extend(item for part in text.split(",") if (item := part.strip()))
+        elif isinstance(attr, _BooleanAttribute):
+            elements[text] = None
         else:
-            parts.append(f'{attr.attrname}="{value}"')
+            elements[attr.attrname] = text
+    result: dict[str, str | None] = {}
+    if "id" in elements:
+        result["id"] = elements.pop("id")
+    if classes:
+        result["class"] = " ".join(classes)
+    if styles:
+        result["style"] = "; ".join(styles)
+    result.update(elements)
+    return result
+
+
+def start_tag(component: Component) -> str:
+    """The HTML start tag of a component, its attribute values escaped."""
+    parts = [component.tag]
+    for name, value in rendered_attributes(component).items():
+        parts.append(name if value is None else f'{name}="{html.escape(value)}"')
     return "<" + " ".join(parts) + ">"
 
 
-def main():
-    button, box, panel = Button(), TextBox(), Panel()
-    print("As declared:")
-    for component in (button, box, panel):
-        print("  " + render(component))
+VOID_TAGS = frozenset({"input", "br", "hr", "img"})
 
-    print("\nAfter assigning values the way a user would:")
-    box.width = "50%"
-    box.font_size = (14, "px")
-    box.margin = "10px 20px"
-    box.opacity = 0.75
-    box.read_only = True
-    button.disabled = True
-    button.aria_pressed = True
-    button.type = "submit"
-    panel.background_color = [255, 128, 0, 0.5]
-    panel.classes.append("highlighted")
-    for component in (button, box, panel):
-        print("  " + render(component))
 
-    print("\nValues the attributes refuse:")
-    for component, name, value in [
-        (button, "type", "image"),
-        (box, "width", True),
-        (box, "margin", "1px 2px 3px"),
-        (box, "opacity", 1.5),
-        (panel, "color", [1, 2]),
+def render_element(component: Component, indent: str = "") -> str:
+    """The HTML of a component and its children."""
+    lines = [indent + start_tag(component)]
+    if component.tag in VOID_TAGS:
+        return lines[0]
+    for child in component.children:
+        if isinstance(child, Component):
+            lines.append(render_element(child, indent + "  "))
+        else:
+            lines.append(indent + "  " + html.escape(child))
+    lines.append(f"{indent}</{component.tag}>")
+    return "\n".join(lines)
+
+
+def components_of(root: Component) -> list[Component]:
+    """The root and every component below it, in page order."""
+    found = [root]
+    for child in root.children:
+        if isinstance(child, Component):
+            found.extend(components_of(child))
+    return found
+
+
+def try_assign(refusals: list[Refusal], component: Component, name: str, value: Any) -> None:
+    """Assign a value, keeping the attribute's message when it is refused."""
+    try:
+        setattr(component, name, value)
+    except (ValueError, TypeError) as error:
+        refusals.append(Refusal(type(component).__name__, name, value, str(error)))
+
+
+def build_demo() -> Demo:
+    """The demo's components, with values assigned the way a user would, and the values refused."""
+    name = TextBox(id="name", placeholder='Your name, e.g. "Fish & Chips" <Ltd>')
+    password = TextBox(id="password", kind="secret")
+    save = Button("Save", id="save", type="submit")
+    delete = Button("Delete", id="delete")
+    panel = Panel(name, password, save, delete, id="panel")
+
+    name.width = "240px"
+    name.font_size = "12pt"
+    name.margin = "10px 20px"
+    name.color = "inherit"
+    name.spellcheck = False
+    name.oninput = True
+    password.width = (16, "em")
+    password.margin = [0, "20px", "5px", "1em"]
+    password.read_only = True
+    save.pressed = True
+    delete.disabled = True
+    panel.background_color = "#ff8000"
+    panel.color = [0, 0, 128, 0.75]
+    panel.padding = "12px 1.5em"
+    panel.opacity = 0.9
+    panel.classes.append("card")
+    panel.highlighted = True
+
+    refusals: list[Refusal] = []
+    for component, attribute, value in [
+        (name, "width", "wide"),
+        (name, "width", True),
+        (name, "margin", "1px 2px 3px"),
+        (name, "kind", "date"),
+        (save, "type", "image"),
+        (panel, "opacity", 1.5),
+        (panel, "background_color", [255, 128]),
+        (panel, "classes", "card highlighted"),
     ]:
-        try:
-            setattr(component, name, value)
-        except ValueError as error:
-            print(f"  {type(component).__name__}.{name} = {value!r}: {error}")
+        try_assign(refusals, component, attribute, value)
+    return Demo(panel, refusals)
+
+
+PAGE_STYLE = """\
+body { font-family: sans-serif; color: rgb(32, 32, 32); margin: 2em; }
+.panel { border: 1px solid rgb(96, 96, 96); border-radius: 6px; }
+.highlighted { box-shadow: 0 0 8px rgb(255, 128, 0); }
+button { font-size: 14px; margin: 0 8px 0 0; }
+pre { background: rgb(245, 245, 245); padding: 1em; }"""
+
+# Fills #computed with what the browser made of the rendered attributes.
+REPORT_SCRIPT = """\
+window.tavo = { sent: [], send(id, event, args) { this.sent.push([id, event, args]); } };
+const CHECKS = %s;
+const SIDES = ["top", "right", "bottom", "left"];
+const PROPERTY_NAMES = { "readonly": "readOnly", "aria-pressed": "ariaPressed" };
+const report = { elements: {}, clicked: {} };
+for (const [id, check] of Object.entries(CHECKS)) {
+  const element = document.getElementById(id);
+  const computed = getComputedStyle(element);
+  const entry = { tag: element.tagName.toLowerCase(), classes: [...element.classList],
+                  inline: {}, computed: {}, attributes: {}, properties: {} };
+  for (const name of check.style) {
+    entry.inline[name] = element.style.getPropertyValue(name);
+    entry.computed[name] = computed.getPropertyValue(name);
+    if (name === "margin" || name === "padding") {
+      for (const side of SIDES) {
+        entry.computed[name + "-" + side] = computed.getPropertyValue(name + "-" + side);
+      }
+    }
+  }
+  for (const name of check.element) {
+    entry.attributes[name] = element.getAttribute(name);
+    const value = element[PROPERTY_NAMES[name] || name];
+    entry.properties[name] = typeof value === "function" ? "function" : (value === undefined ? null : value);
+  }
+  report.elements[id] = entry;
+}
+for (const button of document.querySelectorAll("button[id]")) {
+  const before = tavo.sent.length;
+  button.click();
+  report.clicked[button.id] = tavo.sent.slice(before);
+}
+document.getElementById("computed").textContent = JSON.stringify(report, null, 2);"""
+
+
+def page_checks(root: Component) -> dict[str, dict[str, list[str]]]:
+    """For each component with an id, the style and element attribute names its script reports."""
+    checks: dict[str, dict[str, list[str]]] = {}
+    for component in components_of(root):
+        if not component.id:
+            continue
+        names: dict[str, list[str]] = {"style": [], "element": []}
+        for attr in attributes_of(component):
+            if attr.attrtype in names and attr.attrname != "id":
+                names[str(attr.attrtype)].append(attr.attrname)
+        checks[component.id] = names
+    return checks
+
+
+def script_json(value: object) -> str:
+    """JSON that can stand inside a script element."""
+    return json.dumps(value).replace("<", "\\u003c").replace(">", "\\u003e").replace("&", "\\u0026")
+
+
+def build_page(demo: Demo | None = None) -> str:
+    """The demo page: the components, the refused values and the browser's report."""
+    demo = demo or build_demo()
+    refused = "\n".join(
+        f"  <li><code>{html.escape(f'{r.component}.{r.name} = {r.value!r}')}</code>: {html.escape(r.message)}</li>"
+        for r in demo.refusals
+    )
+    return f"""<!DOCTYPE html>
+<html lang="en">
+<head>
+<meta charset="utf-8">
+<title>tavo demo</title>
+<style>
+{PAGE_STYLE}
+</style>
+</head>
+<body>
+<h1>tavo demo</h1>
+<p>Each element's style, class and attributes below come from the attribute classes its component declares.</p>
+{render_element(demo.root)}
+<h2>Values the attributes refused</h2>
+<ul id="refused">
+{refused}
+</ul>
+<h2>What the browser made of them</h2>
+<pre id="computed">(this report needs JavaScript)</pre>
+<script>
+{REPORT_SCRIPT % script_json(page_checks(demo.root))}
+</script>
+</body>
+</html>
+"""
+
+
+def write_page(page: str, output: str | None) -> str:
+    """Write the page to `output`, or to index.html in a new temporary directory; returns the path."""
+    if output is None:
+        output = os.path.join(tempfile.mkdtemp(prefix="tavo-demo-"), "index.html")
+    with open(output, "w", encoding="utf-8") as file:
+        file.write(page)
+    return os.path.abspath(output)
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(
+        prog="python -m tavo.demo",
+        description="Render a few tavo components as an HTML page.",
+    )
+    parser.add_argument("-o", "--output", metavar="PATH", help="write the page to PATH (default: a new temporary directory)")
+    parser.add_argument("--print", dest="print_page", action="store_true", help="print the page instead of writing it")
+    args = parser.parse_args(argv)
+
+    demo = build_demo()
+    page = build_page(demo)
+    if args.print_page:
+        sys.stdout.write(page)
+        return 0
+    print("Components, as their start tags:")
+    for component in components_of(demo.root):
+        print("  " + start_tag(component))
+    print("\nValues the attributes refused:")
+    for refusal in demo.refusals:
+        print(f"  {refusal}")
+    try:
+        path = write_page(page, args.output)
+    except OSError as error:
+        print(f"\ncannot write the page: {error}", file=sys.stderr)
+        return 1
+    print(f"\nPage written to {path}\nOpen it in a browser: {pathlib.Path(path).as_uri()}")
+    return 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
