@@ -1,7 +1,18 @@
-from typing import Any, Callable
+"""HTML attribute classes: properties of a component that render the text sent to the page.
+
+Each class extends one property class of `tavo.core.properties`; its objects
+are declared as class attributes of an `EventDispatcher` subclass. `attrtype`
+says where the value goes ("style", "class" or "element"), `attrname` gives
+its name on the page, and `attrvalue(obj)` renders the owner's value.
+"""
+from collections.abc import Callable, Iterable
+from typing import Any, Protocol, Self, overload
+
+from typing_extensions import disjoint_base
 
 from tavo.core._event import EventDispatcher
 from tavo.core.properties import (
+    CSS_LENGTH_UNITS as CSS_LENGTH_UNITS,
     BooleanProperty,
     BoundedNumericProperty,
     ListProperty,
@@ -10,6 +21,7 @@ from tavo.core.properties import (
     Property,
     VariableListProperty,
 )
+from tavo.core.utils import get_color_from_hex_255 as get_color_from_hex_255
 
 __all__ = (
     "_Attribute",
@@ -21,13 +33,48 @@ __all__ = (
     "_GenericEventAttribute",
 )
 
-CSS_LENGTH_UNITS: tuple[str, ...]
 __test__: dict[Any, Any]
 
-def get_color_from_hex_255(text: str) -> list[float] | None: ...
+# A number, a unit text such as "10px" or "50%", or a (number, unit) pair.
+_UnitValue = float | str | tuple[float, str] | list[float | str]
+# One, two or four numbers or unit texts, or a text holding them separated by spaces.
+_ListValue = float | str | list[float | str] | tuple[float | str, ...]
+# Three or four components (red, green, blue 0..255, alpha), or a colour text such as "#ff8000".
+_ColorValue = list[float] | tuple[float, ...] | str
 
+class _EventRenderer(Protocol):
+    def __call__(
+        self,
+        obj: Any,
+        name: str,
+        /,
+        *,
+        prevent_default: bool,
+        event_args: Any,
+        event_js: str,
+        dispatch: bool,
+    ) -> Any: ...
+
+@disjoint_base
 class _Attribute(Property):
-    def __init__(self, defaultvalue: Any = "", **kw: Any) -> None: ...
+    """A text attribute, optionally limited to `options`; `values` maps each option to the text rendered for it."""
+
+    def __init__(
+        self,
+        defaultvalue: str | None = "",
+        *,
+        attrtype: str | None = "",
+        attrname: str | None = "",
+        sync: int = 0,
+        options: Iterable[Any] = ...,
+        values: Iterable[Any] = ...,
+        **kw: Any,
+    ) -> None: ...
+    @overload
+    def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
+    @overload
+    def __get__(self, instance: EventDispatcher, owner: type[Any] | None = None, /) -> str | None: ...
+    def __set__(self, instance: EventDispatcher, value: str | None, /) -> None: ...
     @property
     def attrname(self) -> str: ...
     @property
@@ -40,8 +87,26 @@ class _Attribute(Property):
     def values(self) -> dict[Any, Any]: ...
     def attrvalue(self, obj: EventDispatcher | None) -> Any: ...
 
+@disjoint_base
 class _NumericAttribute(NumericProperty):
-    def __init__(self, *args: Any, **kw: Any) -> None: ...
+    """A number rendered with its CSS unit (`10.0px`), or one of `options` (such as "inherit") rendered as is."""
+
+    def __init__(
+        self,
+        defaultvalue: _UnitValue | None = 0,
+        *,
+        units: str = "",
+        attrtype: str | None = "",
+        attrname: str | None = "",
+        sync: int = 0,
+        options: Iterable[Any] = ...,
+        **kw: Any,
+    ) -> None: ...
+    @overload
+    def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
+    @overload
+    def __get__(self, instance: EventDispatcher, owner: type[Any] | None = None, /) -> float | str | None: ...
+    def __set__(self, instance: EventDispatcher, value: _UnitValue | None, /) -> None: ...
     @property
     def sync(self) -> int: ...
     @property
@@ -52,8 +117,27 @@ class _NumericAttribute(NumericProperty):
     def options(self) -> list[Any]: ...
     def attrvalue(self, obj: EventDispatcher | None) -> str: ...
 
+@disjoint_base
 class _BoundedNumericAttribute(BoundedNumericProperty):
-    def __init__(self, *args: Any, **kw: Any) -> None: ...
+    """A number between `min` and `max`, or one of `options`."""
+
+    def __init__(
+        self,
+        defaultvalue: _UnitValue | None = 0,
+        *,
+        min: float | None = None,
+        max: float | None = None,
+        attrtype: str | None = "",
+        attrname: str | None = "",
+        sync: int = 0,
+        options: Iterable[Any] = ...,
+        **kw: Any,
+    ) -> None: ...
+    @overload
+    def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
+    @overload
+    def __get__(self, instance: EventDispatcher, owner: type[Any] | None = None, /) -> float | str | None: ...
+    def __set__(self, instance: EventDispatcher, value: _UnitValue | None, /) -> None: ...
     @property
     def sync(self) -> int: ...
     @property
@@ -64,8 +148,26 @@ class _BoundedNumericAttribute(BoundedNumericProperty):
     def options(self) -> list[Any]: ...
     def attrvalue(self, obj: EventDispatcher | None) -> str: ...
 
+@disjoint_base
 class _VariableListAttribute(VariableListProperty):
-    def __init__(self, *args: Any, **kw: Any) -> None: ...
+    """Margin, padding: one, two or four values expanded to four and rendered separated by spaces."""
+
+    def __init__(
+        self,
+        defaultvalue: _ListValue | None = None,
+        *,
+        length: int = 4,
+        attrtype: str | None = "",
+        attrname: str | None = "",
+        sync: int = 0,
+        options: Iterable[Any] = ...,
+        **kw: Any,
+    ) -> None: ...
+    @overload
+    def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
+    @overload
+    def __get__(self, instance: EventDispatcher, owner: type[Any] | None = None, /) -> list[Any] | str | None: ...
+    def __set__(self, instance: EventDispatcher, value: _ListValue | None, /) -> None: ...
     @property
     def sync(self) -> int: ...
     @property
@@ -76,8 +178,13 @@ class _VariableListAttribute(VariableListProperty):
     def options(self) -> list[Any]: ...
     def attrvalue(self, obj: EventDispatcher | None) -> str: ...
 
+@disjoint_base
 class _BooleanAttribute(BooleanProperty):
-    def __init__(self, *args: Any, **kw: Any) -> None: ...
+    """An HTML boolean attribute (`disabled`): renders its page name while the value is true, else ""."""
+
+    def __init__(
+        self, defaultvalue: Any = False, *, attrtype: str | None = "", attrname: str | None = "", sync: int = 0, **kw: Any
+    ) -> None: ...
     @property
     def sync(self) -> int: ...
     @property
@@ -86,8 +193,13 @@ class _BooleanAttribute(BooleanProperty):
     def attrtype(self) -> str | None: ...
     def attrvalue(self, obj: EventDispatcher | None) -> str: ...
 
+@disjoint_base
 class _LogicalAttribute(BooleanProperty):
-    def __init__(self, *args: Any, **kw: Any) -> None: ...
+    """A `true` / `false` attribute: renders "true", "false", or "" for None."""
+
+    def __init__(
+        self, defaultvalue: Any = False, *, attrtype: str | None = "", attrname: str | None = "", sync: int = 0, **kw: Any
+    ) -> None: ...
     @property
     def sync(self) -> int: ...
     @property
@@ -96,8 +208,20 @@ class _LogicalAttribute(BooleanProperty):
     def attrtype(self) -> str | None: ...
     def attrvalue(self, obj: EventDispatcher | None) -> str: ...
 
+@disjoint_base
 class _ListAttribute(ListProperty):
-    def __init__(self, *args: Any, **kw: Any) -> None: ...
+    """A list rendered as its items separated by ", "; `length`, when given, is the required number of items."""
+
+    def __init__(
+        self,
+        defaultvalue: Iterable[Any] | None = ...,
+        *,
+        length: int | None = None,
+        attrtype: str | None = "",
+        attrname: str | None = "",
+        sync: int = 0,
+        **kw: Any,
+    ) -> None: ...
     @property
     def sync(self) -> int: ...
     @property
@@ -106,8 +230,26 @@ class _ListAttribute(ListProperty):
     def attrtype(self) -> str | None: ...
     def attrvalue(self, obj: EventDispatcher | None) -> str: ...
 
+@disjoint_base
 class _ColorAttribute(Property):
-    def __init__(self, defaultvalue: Any = None, **kw: Any) -> None: ...
+    """A colour from 3 or 4 components or a "#rrggbb" text; `format="css"` renders rgb()/rgba(), else 0..1 components."""
+
+    def __init__(
+        self,
+        defaultvalue: _ColorValue | None = None,
+        *,
+        attrtype: str | None = "",
+        attrname: str | None = "",
+        format: str | None = "",
+        sync: int = 0,
+        options: Iterable[Any] = ...,
+        **kw: Any,
+    ) -> None: ...
+    @overload
+    def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
+    @overload
+    def __get__(self, instance: EventDispatcher, owner: type[Any] | None = None, /) -> list[Any] | str | None: ...
+    def __set__(self, instance: EventDispatcher, value: _ColorValue | None, /) -> None: ...
     @property
     def sync(self) -> int: ...
     @property
@@ -116,15 +258,26 @@ class _ColorAttribute(Property):
     def attrtype(self) -> str | None: ...
     def attrvalue(self, obj: EventDispatcher | None) -> str: ...
 
+@disjoint_base
 class _GenericEventAttribute(BooleanProperty):
+    """An event attribute (`onclick`): while the value is true, renders the handler code.
+
+    `eventhandler` is the code itself or a callable that renders it, called as
+    ``eventhandler(obj, event_name, prevent_default=..., event_args=..., event_js=..., dispatch=...)``.
+    """
+
     def __init__(
         self,
         defaultvalue: Any = False,
-        eventhandler: str | Callable[..., Any] | None = None,
+        eventhandler: str | _EventRenderer | Callable[..., Any] | None = None,
         prevent_default: Any = False,
         eventargs: Any = None,
         eventjs: Any = "",
         dispatch: Any = True,
+        *,
+        attrtype: str | None = "",
+        attrname: str | None = "",
+        sync: int = 0,
         **kw: Any,
     ) -> None: ...
     @property

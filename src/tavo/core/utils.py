@@ -3,7 +3,7 @@
 _HEX_DIGITS = frozenset("0123456789abcdefABCDEF")
 
 
-def get_color_from_hex_255(text):
+def get_color_from_hex_255(text: object) -> list[float] | None:
     """Colour components of a hex colour text.
 
     ``#rgb``, ``#rgba``, ``#rrggbb`` and ``#rrggbbaa`` (the ``#`` optional) give
@@ -18,7 +18,7 @@ def get_color_from_hex_255(text):
         digits = "".join(digit * 2 for digit in digits)
     if len(digits) not in (6, 8) or not _HEX_DIGITS.issuperset(digits):
         return None
-    components = [int(digits[i : i + 2], 16) for i in range(0, len(digits), 2)]
+    components: list[float] = [int(digits[i : i + 2], 16) for i in range(0, len(digits), 2)]
     if len(components) == 4:
         components[3] = components[3] / 255
     return components
