@@ -293,6 +293,19 @@ PyObject* join_item_texts(PyObject* iterable, PyObject* separator) {
     return PyUnicode_Join(separator, texts.get());
 }
 
+unsigned int owner_type_tag = 0;
+
+bool is_owner_slow(PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(obj);
+    if (!PyObject_TypeCheck(obj, g.EventDispatcher)) {
+        return false;
+    }
+    if (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) {
+        owner_type_tag = type->tp_version_tag;
+    }
+    return true;
+}
+
 int contains(PyObject* container, PyObject* value) {
     Ref keep_container = Ref::borrow(container);
     Ref keep_value = Ref::borrow(value);

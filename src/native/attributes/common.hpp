@@ -271,7 +271,17 @@ int init_new_list(PyObject*& field);
 int init_new_dict(PyObject*& field);
 inline void init_empty_text(PyObject*& field) { field = new_ref(k.empty_str); }
 
-// Whether obj is an owner (EventDispatcher) instance.
-inline bool is_owner(PyObject* obj) { return PyObject_TypeCheck(obj, g.EventDispatcher); }
+// Whether obj is an owner (EventDispatcher) instance. The subtype test's
+// outcome is remembered by the version tag of the last owner class that
+// passed it: tags are never reused, and a change of a class's bases retags it.
+extern unsigned int owner_type_tag;
+bool is_owner_slow(PyObject* obj);
+inline bool is_owner(PyObject* obj) {
+    const PyTypeObject* type = Py_TYPE(obj);
+    if (type->tp_version_tag == owner_type_tag && (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) {
+        return true;
+    }
+    return is_owner_slow(obj);
+}
 
 }  // namespace tavo::attributes
