@@ -53,3 +53,76 @@ def test_owner_class_made_after_a_refusal_is_accepted():
     assert Late.label.attrvalue(Late()) == "late"
     with pytest.raises(TypeError):
         Owner.label.attrvalue(NotAnOwner())
+
+
+class StrSub(str):
+    pass
+
+
+class EqualsEverything:
+    def __eq__(self, other):
+        return True
+
+    __hash__ = object.__hash__
+
+
+class Calls:
+    """An option that records what it is compared with."""
+
+    def __init__(self):
+        self.seen = []
+
+    def __eq__(self, other):
+        self.seen.append(other)
+        return NotImplemented
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize(
+    "options, value, stored",
+    [
+        (["auto", "inherit"], "inherit", "inherit"),  # texts by content
+        (["auto", 1], True, True),  # a bool equal to an int option is an option, kept as it is
+        ([EqualsEverything()], "10px", "10px"),  # an option's own __eq__ decides
+        (["auto"], StrSub("auto"), StrSub("auto")),  # a str subclass is compared by the runtime
+        (["auto", None], 5, 5),
+        (["5px"], "5px", "5px"),
+        (["auto"], "5px", 5.0),
+    ],
+)
+def test_option_membership(options, value, stored):
+    from tavo.core._attributes import _NumericAttribute
+
+    class Box(EventDispatcher):
+        width = _NumericAttribute(options=options)
+
+    box = Box()
+    box.width = value
+    assert box.width == stored and type(box.width) is type(stored)
+
+
+def test_option_comparisons_reach_user_objects_in_list_order():
+    from tavo.core._attributes import _ColorAttribute
+
+    first, second = Calls(), Calls()
+
+    class Box(EventDispatcher):
+        color = _ColorAttribute(options=["inherit", first, 3, second])
+
+    box = Box()
+    box.color = [1, 2, 3]
+    assert first.seen == [[1, 2, 3]] and second.seen == [[1, 2, 3]]
+    box.color = "inherit"
+    assert box.color == "inherit" and len(first.seen) == 1
+
+
+def test_owner_options_that_are_a_list_subclass_use_its_membership_test():
+    class Everything(list):
+        def __contains__(self, item):
+            return True
+
+    owner = Owner()
+    owner.property_storage["label"].options = Everything(["only"])
+    owner.label = "anything"
+    assert owner.label == "anything"

@@ -306,10 +306,60 @@ bool is_owner_slow(PyObject* obj) {
     return true;
 }
 
+namespace {
+
+enum class Kind { Text, Number, None, Other };
+
+Kind kind_of(PyObject* o) {
+    if (PyUnicode_CheckExact(o)) {
+        return Kind::Text;
+    }
+    if (PyLong_CheckExact(o) || PyFloat_CheckExact(o)) {
+        return Kind::Number;
+    }
+    return o == Py_None ? Kind::None : Kind::Other;
+}
+
+// The outcome of `a == b` when the built-in types decide it without running
+// any code: texts with texts by content, texts, numbers and None with each
+// other as different. -1 when the runtime's comparison must run.
+int known_equality(PyObject* a, PyObject* b) {
+    if (a == b) {
+        return 1;
+    }
+    const Kind ka = kind_of(a);
+    const Kind kb = kind_of(b);
+    if (ka == Kind::Other || kb == Kind::Other) {
+        return -1;
+    }
+    if (ka != kb) {
+        return 0;
+    }
+    return ka == Kind::Text ? _PyUnicode_EQ(a, b) : -1;
+}
+
+}  // namespace
+
 int contains(PyObject* container, PyObject* value) {
     Ref keep_container = Ref::borrow(container);
     Ref keep_value = Ref::borrow(value);
-    return PySequence_Contains(keep_container.get(), keep_value.get());
+    if (!PyList_CheckExact(container)) {
+        return PySequence_Contains(container, value);
+    }
+    // The list's own membership test, item by item, with the comparisons
+    // the built-in types decide taken directly.
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(container); ++i) {
+        PyObject* item = PyList_GET_ITEM(container, i);
+        int found = known_equality(item, value);
+        if (found < 0) {
+            Ref keep_item = Ref::borrow(item);
+            found = PyObject_RichCompareBool(item, value, Py_EQ);
+        }
+        if (found != 0) {
+            return found;
+        }
+    }
+    return 0;
 }
 
 int init_new_list(PyObject*& field) {
