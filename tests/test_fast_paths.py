@@ -126,3 +126,80 @@ def test_owner_options_that_are_a_list_subclass_use_its_membership_test():
     owner.property_storage["label"].options = Everything(["only"])
     owner.label = "anything"
     assert owner.label == "anything"
+
+
+@pytest.fixture
+def restored_namespaces():
+    import builtins
+
+    from tavo.core import _attributes
+
+    saved = dict(vars(_attributes))
+    saved_builtins = dict(vars(builtins))
+    yield _attributes, builtins
+    for name in [name for name in vars(builtins) if name not in saved_builtins]:
+        delattr(builtins, name)
+    for name, value in saved.items():
+        setattr(_attributes, name, value)
+
+
+def test_module_names_follow_every_change_of_both_namespaces(restored_namespaces):
+    from tavo.core._attributes import _VariableListAttribute
+
+    attributes, builtins = restored_namespaces
+
+    class Box(EventDispatcher):
+        margin = _VariableListAttribute()
+
+    box = Box()
+    steps = [
+        (None, None, ["1px", "1px", "1px", "1px"]),  # the module's own tuple
+        ("module", ("zz",), [None] * 4),
+        ("module", ("px",), ["1px"] * 4),
+        ("delete", ("pt",), ["1px"] * 4),  # the builtins are not read while the module has the name
+        ("builtins", ("px",), ["1px"] * 4),  # module name deleted: the builtins' one
+        ("builtins", ("zz",), [None] * 4),
+        ("drop", None, NameError),
+        ("module", ["px"], ["1px"] * 4),  # any container
+    ]
+    for where, units, expected in steps:
+        if where == "module":
+            attributes.CSS_LENGTH_UNITS = units
+        elif where == "delete":
+            builtins.CSS_LENGTH_UNITS = units
+            box.margin = "1px"
+            assert box.margin == expected
+            del attributes.CSS_LENGTH_UNITS
+            continue
+        elif where == "builtins":
+            builtins.CSS_LENGTH_UNITS = units
+        elif where == "drop":
+            del builtins.CSS_LENGTH_UNITS
+        if expected is NameError:
+            with pytest.raises(NameError, match="^name 'CSS_LENGTH_UNITS' is not defined$"):
+                box.margin = "1px"
+        else:
+            box.margin = "2px"
+            box.margin = "1px"
+            assert box.margin == expected, (where, units)
+
+
+def test_parser_and_list_class_names_are_read_anew(restored_namespaces):
+    from tavo.core._attributes import _ColorAttribute, _ListAttribute
+
+    attributes, _ = restored_namespaces
+
+    class Box(EventDispatcher):
+        color = _ColorAttribute()
+        items = _ListAttribute()
+
+    box = Box()
+    box.color = "#ff0000"
+    assert box.color == [255, 0, 0]
+    attributes.get_color_from_hex_255 = lambda text: [len(text), 0, 0]
+    box.color = "#ff0000"
+    assert box.color == [7, 0, 0]
+    box.items = [1]
+    attributes.ObservableList = list
+    with pytest.raises(ValueError, match="accept only ObservableList"):
+        box.items = [2]

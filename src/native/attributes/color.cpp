@@ -18,6 +18,7 @@ constexpr const char* kParseStr = "tavo.core._attributes._ColorAttribute.parse_s
 Self* as_self(PyObject* o) { return reinterpret_cast<Self*>(o); }
 
 ColorAttributeTable table;
+GlobalName hex_parser_name{&k.get_color_from_hex_255};
 
 PyObject* color_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
     Ref self = Ref::steal(new_with_base(g.Property, type, args, kwds, &table));
@@ -129,7 +130,7 @@ PyObject* color_convert(PyObject* self, PyObject* obj, PyObject* value) {
 }
 
 PyObject* parse_str(PyObject*, PyObject*, PyObject* text_value) {
-    Ref parser = Ref::steal(module_global(k.get_color_from_hex_255));
+    Ref parser = Ref::steal(module_global(hex_parser_name));
     Ref result;
     if (parser) {
         result = Ref::steal(PyObject_CallOneArg(parser.get(), text_value));

@@ -264,15 +264,34 @@ void raise_composed(PyObject* owner, PyObject* prop, std::initializer_list<Piece
 
 // ---- small helpers -------------------------------------------------------
 
-PyObject* module_global(PyObject* name) {
+static std::uint64_t dict_version(PyObject* dict) {
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+}
+
+PyObject* module_global(GlobalName& global) {
+    PyObject* builtins = PyModule_GetDict(g.builtins);
+    // A dict's version changes with every change of its entries and is never
+    // given to another state, so an unchanged pair of versions finds the same object.
+    if (global.value && dict_version(g.module_dict) == global.module_version &&
+        dict_version(builtins) == global.builtins_version) {
+        return new_ref(global.value);
+    }
+    global.value = nullptr;
+    PyObject* name = *global.name;
     PyObject* found = PyDict_GetItemWithError(g.module_dict, name);
     if (!found && !PyErr_Occurred()) {
-        found = PyDict_GetItemWithError(PyModule_GetDict(g.builtins), name);
+        found = PyDict_GetItemWithError(builtins, name);
         if (!found && !PyErr_Occurred()) {
             PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
         }
     }
-    return found ? new_ref(found) : nullptr;
+    if (!found) {
+        return nullptr;
+    }
+    global.module_version = dict_version(g.module_dict);
+    global.builtins_version = dict_version(builtins);
+    global.value = found;
+    return new_ref(found);
 }
 
 PyObject* join_item_texts(PyObject* iterable, PyObject* separator) {

@@ -239,9 +239,17 @@ void raise_composed(PyObject* owner, PyObject* prop, std::initializer_list<Piece
 
 // ---- small helpers -------------------------------------------------------
 
-// A name of the module namespace (then of the builtins), looked up at each
-// call; NameError "name '...' is not defined" when absent. New reference.
-PyObject* module_global(PyObject* name);
+// A name of the module namespace (then of the builtins), as a lookup at each
+// call finds it; NameError "name '...' is not defined" when absent. New
+// reference. What a lookup found is remembered with the versions of the two
+// namespaces and taken again while neither has changed.
+struct GlobalName {
+    PyObject* const* name;  // the interned name among the constants
+    std::uint64_t module_version = 0;
+    std::uint64_t builtins_version = 0;
+    PyObject* value = nullptr;  // borrowed: held by the namespace it was found in
+};
+PyObject* module_global(GlobalName& global);
 
 // The texts of the items of `iterable` (a str item as it is, others through
 // str()) joined by `separator`.

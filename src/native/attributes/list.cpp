@@ -15,6 +15,7 @@ constexpr const char* kCheck = "tavo.core._attributes._ListAttribute.check";
 Self* as_self(PyObject* o) { return reinterpret_cast<Self*>(o); }
 
 ListAttributeTable table;
+GlobalName observable_list_name{&k.ObservableList};
 
 PyObject* list_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
     Ref self = Ref::steal(new_with_base(g.ListProperty, type, args, kwds, &table));
@@ -106,7 +107,7 @@ PyObject* check_steps(PyObject* self, PyObject* obj, PyObject* value) {
             return nullptr;
         }
     }
-    Ref observable_list = Ref::steal(module_global(k.ObservableList));
+    Ref observable_list = Ref::steal(module_global(observable_list_name));
     if (!observable_list) {
         return nullptr;
     }

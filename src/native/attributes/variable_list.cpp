@@ -14,6 +14,7 @@ constexpr const char* kConvert = "tavo.core._attributes._VariableListAttribute.c
 constexpr const char* kConvertNumeric = "tavo.core._attributes._VariableListAttribute._convert_numeric";
 
 VariableListAttributeTable table;
+GlobalName css_length_units{&k.CSS_LENGTH_UNITS};
 
 int target_length(PyObject* self) {
     return VarList::of(self)->base.target_length;
@@ -155,7 +156,7 @@ PyObject* convert_numeric_steps(PyObject* self, PyObject* obj, PyObject* item) {
     if (!last_two) {
         return nullptr;
     }
-    Ref units = Ref::steal(module_global(k.CSS_LENGTH_UNITS));
+    Ref units = Ref::steal(module_global(css_length_units));
     if (!units) {
         return nullptr;
     }
