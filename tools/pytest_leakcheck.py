@@ -13,7 +13,8 @@ call, which would pass for a leak of the test). Blocks allocated by native code
 count against the Python line that called it, so the module's own leaks are seen.
 
 Tests marked ``no_leakcheck`` (those that start subprocesses or re-import modules,
-whose allocations belong to the interpreter's import machinery) run once.
+whose allocations belong to the interpreter's import machinery), tests marked
+``slow`` and tests using an output-capturing fixture run once.
 
 Enabled with ``-p pytest_leakcheck`` (tools/leakcheck does this).
 """
@@ -27,6 +28,7 @@ import pytest
 WARMUP = 2
 CHECKED = 3
 RUNS_PER_CHUNK = 10
+CAPTURE_FIXTURES = {"capsys", "capsysbinary", "capfd", "capfdbinary", "caplog"}
 TRACED_FRAMES = 10
 STDLIB = os.path.dirname(os.__file__)
 RUNNER_PARTS = (os.sep + "_pytest" + os.sep, os.sep + "pluggy" + os.sep)
@@ -59,33 +61,42 @@ def _traced_blocks():
     return count
 
 
+def _runs_per_chunk(item):
+    # A generated-input test already runs its body once per example.
+    return 2 if getattr(item.obj, "is_hypothesis_test", False) else RUNS_PER_CHUNK
+
+
 def _growth(item, count):
     """Block growth of each checked chunk of runs, counted by `count`."""
-    for _ in range(WARMUP * RUNS_PER_CHUNK):
+    runs = _runs_per_chunk(item)
+    for _ in range(WARMUP * runs):
         item.runtest()
     counts = [count()]
     for _ in range(CHECKED):
-        for _ in range(RUNS_PER_CHUNK):
+        for _ in range(runs):
             item.runtest()
         counts.append(count())
     return [after - before for before, after in zip(counts, counts[1:])]
 
 
-def _leaks(deltas):
-    return all(delta >= RUNS_PER_CHUNK for delta in deltas)
+def _leaks(item, deltas):
+    return all(delta >= _runs_per_chunk(item) for delta in deltas)
 
 
 @pytest.hookimpl(hookwrapper=True)
 def pytest_runtest_call(item):
     outcome = yield
-    if outcome.excinfo is not None or item.get_closest_marker("no_leakcheck"):
+    if outcome.excinfo is not None or any(item.get_closest_marker(m) for m in ("no_leakcheck", "slow")):
         return
-    if not _leaks(_growth(item, _allocated_blocks)):
+    # A capture fixture is set up once and keeps what every repetition prints.
+    if CAPTURE_FIXTURES & set(getattr(item, "fixturenames", ())):
+        return
+    if not _leaks(item, _growth(item, _allocated_blocks)):
         return
     tracemalloc.start(TRACED_FRAMES)
     try:
         deltas = _growth(item, _traced_blocks)
     finally:
         tracemalloc.stop()
-    if _leaks(deltas):
+    if _leaks(item, deltas):
         raise AssertionError(f"{item.nodeid} leaks: live blocks grew by {deltas} on repeated runs")
