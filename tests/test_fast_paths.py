@@ -203,3 +203,98 @@ def test_parser_and_list_class_names_are_read_anew(restored_namespaces):
     attributes.ObservableList = list
     with pytest.raises(ValueError, match="accept only ObservableList"):
         box.items = [2]
+
+
+class Growing:
+    """An item whose text appends to the list being rendered, a few times."""
+
+    def __init__(self, target, times):
+        self.target, self.times = target, times
+
+    def __str__(self):
+        if self.times:
+            self.times -= 1
+            self.target.append(self.times)
+        return "g"
+
+
+class Shrinking:
+    def __init__(self, target):
+        self.target = target
+
+    def __str__(self):
+        del self.target[:]
+        return "s"
+
+
+class ReversedList(list):
+    def __iter__(self):
+        return iter(self[::-1])
+
+
+def test_joined_items_follow_the_list_iterator_when_items_change_it():
+    from tavo.core._attributes import _ListAttribute
+
+    class Box(EventDispatcher):
+        items = _ListAttribute()
+
+    box = Box()
+    box.items = [1]
+    value = box.items
+    value.append(Growing(value, 2))
+    value.append("end")
+    # The iterator reads the length afresh: the appended item is rendered.
+    assert Box.items.attrvalue(box) == "1, g, end, 1"
+    box.items = [1, 2]
+    value = box.items
+    value.insert(1, Shrinking(value))
+    assert Box.items.attrvalue(box) == "1, s"
+
+
+@pytest.mark.parametrize(
+    "stored, expected",
+    [
+        (("a", 1, 2.5, None), "a 1 2.5 None"),  # a tuple option
+        (ReversedList(["a", "b", "c", "d"]), "d c b a"),  # a list class with its own iteration
+        ([StrSub("x"), None, True, 1], "x None True 1"),
+        ({"k": 1, "j": 2}, "k j"),  # any iterable
+        ({}, ""),
+    ],
+)
+def test_space_separated_rendering(stored, expected):
+    from tavo.core._attributes import _VariableListAttribute
+
+    class Box(EventDispatcher):
+        margin = _VariableListAttribute(options=[stored])
+
+    box = Box()
+    box.margin = stored
+    assert Box.margin.attrvalue(box) == expected
+
+
+def test_many_items_are_joined():
+    from tavo.core._attributes import _ListAttribute
+
+    class Box(EventDispatcher):
+        items = _ListAttribute()
+
+    box = Box()
+    box.items = list(range(40))
+    assert Box.items.attrvalue(box) == ", ".join(str(i) for i in range(40))
+
+
+class BadText:
+    def __str__(self):
+        raise ZeroDivisionError("no text")
+
+
+def test_text_failure_after_several_items_propagates():
+    from tavo.core._attributes import _ListAttribute
+
+    class Box(EventDispatcher):
+        items = _ListAttribute()
+
+    box = Box()
+    box.items = list(range(12)) + [BadText()]
+    with pytest.raises(ZeroDivisionError, match="no text"):
+        Box.items.attrvalue(box)
