@@ -298,3 +298,67 @@ def test_text_failure_after_several_items_propagates():
     box.items = list(range(12)) + [BadText()]
     with pytest.raises(ZeroDivisionError, match="no text"):
         Box.items.attrvalue(box)
+
+
+class Unit:
+    """A unit entry that records the endings it is compared with."""
+
+    def __init__(self, text):
+        self.text, self.seen = text, []
+
+    def __eq__(self, other):
+        self.seen.append(other)
+        return other == self.text
+
+    __hash__ = object.__hash__
+
+
+@pytest.mark.parametrize(
+    "units, text, kept",
+    [
+        (("px", "em"), "10px", True),
+        (("px", "em"), "10", False),
+        (("px", "em"), "50%", True),
+        (("px", "em"), "%", True),
+        (("px", "em"), "", False),
+        ((StrSub("px"),), "1px", True),
+        (("p", "x"), "x", True),  # one character: the whole text is its ending
+        (("", "em"), "", True),
+        (("ẋẋ",), "10ẋẋ", True),
+        (("ẋẋ",), "10xx", False),
+        (["px"], "1px", True),
+        (frozenset({"px"}), "1px", True),
+        ("apxb", "1px", True),  # a str container: substring test
+        ("apxb", "1pb", False),
+    ],
+)
+def test_unit_endings(restored_namespaces, units, text, kept):
+    from tavo.core._attributes import _VariableListAttribute
+
+    attributes, _ = restored_namespaces
+
+    class Box(EventDispatcher):
+        margin = _VariableListAttribute()
+
+    attributes.CSS_LENGTH_UNITS = units
+    box = Box()
+    box.margin = [text]
+    assert box.margin == [text if kept else None] * 4
+
+
+def test_unit_entries_of_other_types_see_the_two_last_characters_in_order(restored_namespaces):
+    from tavo.core._attributes import _VariableListAttribute
+
+    attributes, _ = restored_namespaces
+    first, last = Unit("zz"), Unit("px")
+    attributes.CSS_LENGTH_UNITS = (first, "em", last, "never")
+
+    class Box(EventDispatcher):
+        margin = _VariableListAttribute()
+
+    box = Box()
+    box.margin = ["12px"]
+    assert box.margin == ["12px"] * 4
+    assert first.seen == ["px"] and last.seen == ["px"]
+    box.margin = ["3em"]
+    assert first.seen == ["px", "em"] and last.seen == ["px"]

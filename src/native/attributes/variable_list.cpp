@@ -144,6 +144,69 @@ PyObject* text_tail(PyObject* text, PyObject* slice, Py_ssize_t count) {
     return PyObject_GetItem(text, slice);
 }
 
+// Whether the last `count` characters of the exact str `text` are `unit`.
+bool ends_with(PyObject* text, Py_ssize_t count, PyObject* unit) {
+    if (PyUnicode_GET_LENGTH(unit) != count) {
+        return false;
+    }
+    const Py_ssize_t start = PyUnicode_GET_LENGTH(text) - count;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (PyUnicode_READ_CHAR(unit, i) != PyUnicode_READ_CHAR(text, start + i)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// `text[-2:] in units` for an exact str and a tuple: the tuple's own
+// membership test, with an exact str member compared by its characters and
+// the slice made only for a member of another type. 1, 0 or -1.
+int tail_in_units(PyObject* text, PyObject* units) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    const Py_ssize_t count = length < 2 ? length : 2;
+    Ref tail;
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(units); ++i) {
+        PyObject* unit = PyTuple_GET_ITEM(units, i);
+        int found;
+        if (PyUnicode_CheckExact(unit)) {
+            found = ends_with(text, count, unit);
+        } else {
+            if (!tail) {
+                tail = Ref::steal(PyUnicode_Substring(text, length - count, length));
+                if (!tail) {
+                    return -1;
+                }
+            }
+            found = PyObject_RichCompareBool(unit, tail.get(), Py_EQ);
+        }
+        if (found != 0) {
+            return found;
+        }
+    }
+    return 0;
+}
+
+// _convert_numeric of an exact str: the same tests on its characters.
+PyObject* convert_exact_text(PyObject* item) {
+    Ref units = Ref::steal(module_global(css_length_units));
+    if (!units) {
+        return nullptr;
+    }
+    int is_unit;
+    if (PyTuple_CheckExact(units.get())) {
+        is_unit = tail_in_units(item, units.get());
+    } else {
+        Ref last_two = Ref::steal(text_tail(item, k.slice_from_neg2, 2));
+        is_unit = last_two ? PySequence_Contains(units.get(), last_two.get()) : -1;
+    }
+    if (is_unit < 0) {
+        return nullptr;
+    }
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(item);
+    const bool kept = is_unit || (length > 0 && PyUnicode_READ_CHAR(item, length - 1) == '%');
+    return new_ref(kept ? item : Py_None);
+}
+
 PyObject* convert_numeric_steps(PyObject* self, PyObject* obj, PyObject* item) {
     if (PyLong_CheckExact(item) || PyFloat_CheckExact(item)) {
         return new_ref(item);
@@ -151,6 +214,9 @@ PyObject* convert_numeric_steps(PyObject* self, PyObject* obj, PyObject* item) {
     if (!PyUnicode_Check(item)) {
         raise_composed(obj, self, {text(" has an invalid format (got "), repr(item), text(")")});
         return nullptr;
+    }
+    if (PyUnicode_CheckExact(item)) {
+        return convert_exact_text(item);
     }
     Ref last_two = Ref::steal(text_tail(item, k.slice_from_neg2, 2));
     if (!last_two) {
