@@ -9,8 +9,9 @@ runner uses the same rule per run for its reference-leak hunt).
 The interpreter's allocated-block count is checked first; only a test that
 grows by it is measured again with tracemalloc, leaving out blocks allocated under
 pytest's own frames (pytest keeps a little memory per `pytest.raises(match=...)`
-call, which would pass for a leak of the test). Blocks allocated by native code
-count against the Python line that called it, so the module's own leaks are seen.
+call, which would pass for a leak of the test). The same holds for hypothesis, whose caches
+grow for a while as examples are generated. Blocks allocated by native code count
+against the Python line that called it, so the module's own leaks are seen.
 
 Tests marked ``no_leakcheck`` (those that start subprocesses or re-import modules,
 whose allocations belong to the interpreter's import machinery), tests marked
@@ -31,7 +32,9 @@ RUNS_PER_CHUNK = 10
 CAPTURE_FIXTURES = {"capsys", "capsysbinary", "capfd", "capfdbinary", "caplog"}
 TRACED_FRAMES = 10
 STDLIB = os.path.dirname(os.__file__)
-RUNNER_PARTS = (os.sep + "_pytest" + os.sep, os.sep + "pluggy" + os.sep)
+RUNNER_PARTS = tuple(
+    os.sep + package + os.sep for package in ("_pytest", "pluggy", "hypothesis", "sortedcontainers", "attr")
+)
 
 
 def _allocated_blocks():
