@@ -219,7 +219,7 @@ PyObject* get_object_field(PyObject* self, void* closure);
 PyObject* get_int_field(PyObject* self, void* closure);
 
 // The plain text form of a message piece: a str as it is, anything else
-// formatted with an empty format specification.
+// formatted as format(value, "") does.
 PyObject* plain_text(PyObject* value);
 
 // One piece of a composed message: fixed text, the repr of an object, or the
