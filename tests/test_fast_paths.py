@@ -362,3 +362,31 @@ def test_unit_entries_of_other_types_see_the_two_last_characters_in_order(restor
     assert first.seen == ["px"] and last.seen == ["px"]
     box.margin = ["3em"]
     assert first.seen == ["px", "em"] and last.seen == ["px"]
+
+
+@pytest.mark.parametrize(
+    "text",
+    ["10px", " 10px", "10px ", "10px 20px", "10px\t20px", "10px\u00a020px", "10px\u300020px", "10px\x1c20px",
+     "10px\u200b20px", "1px\n2px\r3px\x0b4px", "   ", "", "10px\u205f", "\u3000\u3000", "1px  2px  3px"],
+)
+def test_space_separated_texts_split_as_str_split(text):
+    from tavo.core._attributes import _VariableListAttribute
+
+    class Box(EventDispatcher):
+        margin = _VariableListAttribute()
+
+    def item(part):
+        return part if part[-2:] in ("px",) or part[-1:] == "%" else None
+
+    parts = text.split()
+    box = Box()
+    if len(parts) in (0, 1):
+        box.margin = text
+        assert box.margin == [item(text)] * 4
+    elif len(parts) == 3:
+        with pytest.raises(ValueError, match="must have 1, 2 or 4 components"):
+            box.margin = text
+    else:
+        box.margin = text
+        expected = [item(part) for part in parts]
+        assert box.margin == (expected * 2 if len(parts) == 2 else expected)

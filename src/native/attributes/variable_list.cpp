@@ -95,6 +95,34 @@ PyObject* convert_sequence(PyObject* self, PyObject* obj, PyObject* x) {
 
 PyObject* convert(PyObject* self, PyObject* obj, PyObject* x);
 
+// Whether splitting the text at runs of whitespace (as str.split() does)
+// gives two parts or more; a text with fewer is converted whole.
+template <typename Char>
+bool has_two_parts_of(const Char* chars, Py_ssize_t length) {
+    bool in_part = false;
+    int parts = 0;
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        if (Py_UNICODE_ISSPACE(chars[i])) {
+            in_part = false;
+        } else if (!in_part) {
+            in_part = true;
+            if (++parts == 2) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool has_two_parts(PyObject* text) {
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    switch (PyUnicode_KIND(text)) {
+        case PyUnicode_1BYTE_KIND: return has_two_parts_of(PyUnicode_1BYTE_DATA(text), length);
+        case PyUnicode_2BYTE_KIND: return has_two_parts_of(PyUnicode_2BYTE_DATA(text), length);
+        default: return has_two_parts_of(PyUnicode_4BYTE_DATA(text), length);
+    }
+}
+
 PyObject* convert_steps(PyObject* self, PyObject* obj, PyObject* x) {
     if (x == Py_None) {
         return none_ref();
@@ -115,7 +143,7 @@ PyObject* convert_steps(PyObject* self, PyObject* obj, PyObject* x) {
         raise_composed(obj, self, {text(" has an invalid format (got "), repr(x), text(")")});
         return nullptr;
     }
-    if (is_text) {
+    if (is_text && has_two_parts(x)) {
         Ref parts = Ref::steal(PyUnicode_Split(x, nullptr, -1));
         if (!parts) {
             return nullptr;
