@@ -390,3 +390,30 @@ def test_space_separated_texts_split_as_str_split(text):
         box.margin = text
         expected = [item(part) for part in parts]
         assert box.margin == (expected * 2 if len(parts) == 2 else expected)
+
+
+@pytest.mark.parametrize(
+    "value, stored",
+    [
+        ((1, 2), (1, 2)),  # equal to the tuple option
+        ({"a": 1}, {"a": 1}),  # equal to the dict option
+        ([1, 2], [1, 2]),  # equal to the list option [1, 2.0], item by item
+        ([1, 3], ValueError),  # a list is never equal to the tuple (1, 3)
+        ((5, 6), ValueError),  # nor a tuple to the list [5, 6]
+        ([255, 0, 0], [255, 0, 0]),
+        ("inherit", "inherit"),
+    ],
+)
+def test_options_of_container_types(value, stored):
+    from tavo.core._attributes import _ColorAttribute
+
+    class Box(EventDispatcher):
+        color = _ColorAttribute(options=[(1, 2), {"a": 1}, [1, 2.0], (1, 3), [5, 6], "inherit", None, 4])
+
+    box = Box()
+    if stored is ValueError:
+        with pytest.raises(ValueError, match="must have 3 or 4 components"):
+            box.color = value
+    else:
+        box.color = value
+        assert box.color == stored and type(box.color) is type(stored)

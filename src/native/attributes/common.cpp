@@ -407,7 +407,7 @@ bool is_owner_slow(PyObject* obj) {
 
 namespace {
 
-enum class Kind { Text, Number, None, Other };
+enum class Kind { Text, Number, None, List, Tuple, Dict, Other };
 
 Kind kind_of(PyObject* o) {
     if (PyUnicode_CheckExact(o)) {
@@ -416,12 +416,23 @@ Kind kind_of(PyObject* o) {
     if (PyLong_CheckExact(o) || PyFloat_CheckExact(o)) {
         return Kind::Number;
     }
-    return o == Py_None ? Kind::None : Kind::Other;
+    if (o == Py_None) {
+        return Kind::None;
+    }
+    if (PyList_CheckExact(o)) {
+        return Kind::List;
+    }
+    if (PyTuple_CheckExact(o)) {
+        return Kind::Tuple;
+    }
+    return PyDict_CheckExact(o) ? Kind::Dict : Kind::Other;
 }
 
 // The outcome of `a == b` when the built-in types decide it without running
-// any code: texts with texts by content, texts, numbers and None with each
-// other as different. -1 when the runtime's comparison must run.
+// any code: texts with texts by content; texts, numbers, None, lists, tuples
+// and dicts each with another of these kinds as different (both sides'
+// comparisons decline, and the objects are not the same). -1 when the
+// runtime's comparison must run.
 int known_equality(PyObject* a, PyObject* b) {
     if (a == b) {
         return 1;
