@@ -417,3 +417,27 @@ def test_options_of_container_types(value, stored):
     else:
         box.color = value
         assert box.color == stored and type(box.color) is type(stored)
+
+
+def test_keyword_names_passed_to_callables_are_interned():
+    # Callees match keyword names to their parameters by identity first.
+    import sys
+
+    from tavo.core._attributes import _GenericEventAttribute
+
+    received = {}
+
+    def renderer(obj, name, **keywords):
+        received.update(keywords)
+        return "r"
+
+    class Page(EventDispatcher):
+        onclick = _GenericEventAttribute(True, eventhandler=renderer)
+
+        def register_event(self, name, **keywords):
+            received.update(keywords)
+
+    page = Page()
+    assert Page.onclick.attrvalue(page) == "r"
+    assert sorted(received) == ["client", "dispatch", "event_args", "event_js", "prevent_default"]
+    assert all(key is sys.intern(key) for key in received)

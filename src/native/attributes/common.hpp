@@ -39,6 +39,9 @@ struct Constants {
     PyObject* eventargs;
     PyObject* eventjs;
     PyObject* dispatch;
+    PyObject* client;
+    PyObject* event_args;
+    PyObject* event_js;
     PyObject* obj;
     PyObject* name;
     PyObject* get_units;
@@ -82,7 +85,8 @@ struct Constants {
     PyObject* slice_from_neg2;
     PyObject* slice_from_neg1;
     PyObject* slice_from_2;
-    // keyword-name tuples of the calls the module makes
+    // keyword-name tuples of the calls the module makes, of interned texts: a
+    // callee matches them to its parameter names by identity
     PyObject* kwnames_client;    // ("client",)
     PyObject* kwnames_renderer;  // ("prevent_default", "event_args", "event_js", "dispatch")
     PyObject* all_names;         // the tuple published as __all__

@@ -53,6 +53,9 @@ int build_constants() {
         {&k.eventargs, "eventargs", true},
         {&k.eventjs, "eventjs", true},
         {&k.dispatch, "dispatch", true},
+        {&k.client, "client", true},
+        {&k.event_args, "event_args", true},
+        {&k.event_js, "event_js", true},
         {&k.obj, "obj", true},
         {&k.name, "name", true},
         {&k.get_units, "get_units", true},
@@ -114,8 +117,8 @@ int build_tuples_and_slices() {
     k.slice_from_neg2 = PySlice_New(k.int_neg2, Py_None, Py_None);
     k.slice_from_neg1 = PySlice_New(k.int_neg1, Py_None, Py_None);
     k.slice_from_2 = PySlice_New(k.int_2, Py_None, Py_None);
-    k.kwnames_client = Py_BuildValue("(s)", "client");
-    k.kwnames_renderer = Py_BuildValue("(ssss)", "prevent_default", "event_args", "event_js", "dispatch");
+    k.kwnames_client = PyTuple_Pack(1, k.client);
+    k.kwnames_renderer = PyTuple_Pack(4, k.prevent_default, k.event_args, k.event_js, k.dispatch);
     PyObject* all = Py_BuildValue("(sssssss)", "_Attribute", "_NumericAttribute", "_BoundedNumericAttribute",
                                   "_BooleanAttribute", "_VariableListAttribute", "_ColorAttribute",
                                   "_GenericEventAttribute");
