@@ -189,6 +189,18 @@ def test_table_entries():
         _testsupport.table_call(attr, "check", 5, "a")
 
 
+def test_check_without_the_owners_storage_record_is_a_key_error():
+    class Owner(EventDispatcher):
+        mode = _Attribute("a", options=["a"])
+
+    owner = Owner()
+    del owner.property_storage["mode"]
+    with pytest.raises(KeyError) as info:
+        _testsupport.table_call(Owner.mode, "check", owner, "b")
+    assert info.value.args == ("mode",)
+    assert "tavo.core._attributes._Attribute.check" in entry_names(info)
+
+
 def test_option_eq_that_empties_the_options_does_not_crash():
     class Owner(EventDispatcher):
         mode = _Attribute("a", options=["a", "b"])

@@ -149,7 +149,19 @@ PyObject* owner_storage_record(PyObject* self, PyObject* obj) {
         return nullptr;
     }
     PyObject* key = reinterpret_cast<contract::PropertyObject*>(self)->storage_key;
-    Ref record = Ref::steal(PyObject_GetItem(map.get(), key ? key : Py_None));
+    if (!key) {
+        key = Py_None;
+    }
+    Ref record;
+    if (PyDict_CheckExact(map.get())) {
+        // The plain dict the owners keep: its lookup without the subscript protocol.
+        record = Ref::borrow(PyDict_GetItemWithError(map.get(), key));
+        if (!record && !PyErr_Occurred()) {
+            _PyErr_SetKeyError(key);
+        }
+    } else {
+        record = Ref::steal(PyObject_GetItem(map.get(), key));
+    }
     if (!record) {
         return nullptr;
     }
@@ -206,7 +218,8 @@ PyObject* check_steps(PyObject* self, PyObject* obj, PyObject* value) {
     if (!options || options.get() == Py_None) {
         return none_ref();
     }
-    const int restricted = PyObject_IsTrue(options.get());
+    const int restricted = PyList_CheckExact(options.get()) ? PyList_GET_SIZE(options.get()) > 0
+                                                            : PyObject_IsTrue(options.get());
     if (restricted < 0) {
         return nullptr;
     }
