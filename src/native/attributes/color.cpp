@@ -106,7 +106,8 @@ PyObject* convert_steps(PyObject* self, PyObject* obj, PyObject* value) {
     if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(value);
         if (n == 3 || n == 4) {
-            return PySequence_List(value);
+            // A new list of the same items; slicing copies them directly.
+            return PyList_Check(value) ? PyList_GetSlice(value, 0, n) : PySequence_List(value);
         }
         raise_composed(obj, self, {text(" must have 3 or 4 components (got "), repr(value), text(")")});
         return nullptr;
