@@ -1,6 +1,6 @@
 """Run the benchmark suite with pyperf and print one table.
 
-    python3 -m bench [--fast] [--cases TEXT] [pyperf options]
+    python3 -m bench [--fast] [--cases TEXT] [--ratios] [pyperf options]
 
 Every case, its floor and its pure-Python peer are separate pyperf
 benchmarks (one worker process each, warm-ups, calibrated loops), run in the
@@ -79,8 +79,11 @@ def _verdict(case, ratio, speedup):
     return "ok" if not misses else "MISS " + ",".join(misses)
 
 
-def table(cases, medians, noop, import_seconds):
-    """The rows of the one table: case, time, floor, ratios, peer speed-up, goal."""
+def table(cases, medians, noop, import_seconds, ratios_only=False):
+    """The rows of the one table: case, time, floor, ratios, peer speed-up, goal.
+
+    With `ratios_only`, a Markdown table without absolute times (for the README).
+    """
     header = ("case", "time", "floor", "x floor", "x noop", "peer", "speed-up", "goal")
     rows = []
     for case in cases:
@@ -103,6 +106,16 @@ def table(cases, medians, noop, import_seconds):
     if import_seconds is not None:
         verdict = "ok" if import_seconds < IMPORT_LIMIT else f"MISS >{_format_time(IMPORT_LIMIT)}"
         rows.append(("import tavo.core._attributes", _format_time(import_seconds), "", "", "", "", "", verdict))
+    if ratios_only:
+        keep = (0, 2, 3, 4, 6, 7)
+        lines = ["| " + " | ".join(header[i] for i in keep) + " |", "|" + "---|" * len(keep)]
+        for row in rows:
+            cells = list(row)
+            cells[2] = cells[2].rsplit(" ", 2)[0] if cells[2] else ""  # the floor's name, not its time
+            if row[0].startswith("import"):
+                cells[2] = f"< {_format_time(IMPORT_LIMIT)}"
+            lines.append("| " + " | ".join(str(cells[i]) for i in keep) + " |")
+        return "\n".join(lines)
     widths = [max(len(str(row[i])) for row in [header] + rows) for i in range(len(header))]
     lines = []
     for index, row in enumerate([header] + rows):
@@ -129,6 +142,8 @@ def main(argv=None):
     runner = pyperf.Runner(processes=processes, values=values, min_time=min_time,
                            program_args=("-m", "bench"), add_cmdline_args=pass_on)
     runner.argparser.add_argument("--cases", default="", help="run only the cases whose name contains this text")
+    runner.argparser.add_argument("--ratios", action="store_true",
+                                  help="print the table as Markdown, ratios only (for the README)")
     args = runner.parse_args()
 
     cases = [case for case in case_module.all_cases() if args.cases in case.name]
@@ -155,6 +170,9 @@ def main(argv=None):
     import_seconds = import_time(IMPORT_RUNS[fast]) if not args.cases else None
     print()
     print(table(cases, medians, medians.get("noop"), import_seconds))
+    if args.ratios:
+        print()
+        print(table(cases, medians, medians.get("noop"), import_seconds, ratios_only=True))
 
 
 if __name__ == "__main__":
