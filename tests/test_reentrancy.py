@@ -76,6 +76,19 @@ def test_options_changed_during_the_membership_test(cls, entry, make_hostile):
         assert len(attr.options) in (20, 50)
 
 
+@pytest.mark.parametrize("cls, entry", [(_NumericAttribute, "convert"), (_BoundedNumericAttribute, "convert")])
+def test_option_item_that_empties_the_list_after_plain_items(cls, entry):
+    # The plain items are compared without running code; the first item that
+    # runs code may release the list and the items after it.
+    attr = cls(options=["a", "b"])
+    attr.options.append(Emptying(attr.options))
+    attr.options.append("c")
+    owner = type("Owner", (EventDispatcher,), {"prop": attr})()
+    with pytest.raises(ValueError):
+        _testsupport.table_call(attr, entry, owner, "c")
+    assert attr.options == list(range(50))
+
+
 def test_per_owner_options_replaced_during_the_check():
     class Owner(EventDispatcher):
         mode = _Attribute("a", options=["a", "b"])
