@@ -322,20 +322,10 @@ const char attribute_doc[] =
     "        The values sent to the front end when the property value is set to one of the options.\n"
     "        When not given, equal to `options`.\n";
 
-PyTypeObject attribute_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._Attribute";
-    t.tp_basicsize = sizeof(Self);
-    t.tp_dealloc = attribute_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = attribute_doc;
-    t.tp_traverse = attribute_traverse;
-    t.tp_clear = attribute_clear;
-    t.tp_getset = attribute_getset;
-    t.tp_init = attribute_init;
-    t.tp_new = attribute_new;
-    return t;
-}();
+PyTypeObject attribute_type = attribute_type_object({
+    "tavo.core._attributes._Attribute", sizeof(Self), attribute_doc,
+    attribute_new, attribute_init, attribute_traverse, attribute_clear, attribute_dealloc, attribute_getset,
+});
 
 }  // namespace
 

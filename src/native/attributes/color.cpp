@@ -264,20 +264,10 @@ const char color_doc[] =
     "    `format`: 'css' or empty string (the default)\n"
     "        With 'css' the value is rendered as a css color with the `rgb` or `rgba` prefix.\n";
 
-PyTypeObject color_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._ColorAttribute";
-    t.tp_basicsize = sizeof(Self);
-    t.tp_dealloc = color_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = color_doc;
-    t.tp_traverse = color_traverse;
-    t.tp_clear = color_clear;
-    t.tp_getset = color_getset;
-    t.tp_init = color_init;
-    t.tp_new = color_new;
-    return t;
-}();
+PyTypeObject color_type = attribute_type_object({
+    "tavo.core._attributes._ColorAttribute", sizeof(Self), color_doc,
+    color_new, color_init, color_traverse, color_clear, color_dealloc, color_getset,
+});
 
 }  // namespace
 

@@ -152,6 +152,21 @@ extern AttrClass variable_list_attribute_class;
 extern AttrClass color_attribute_class;
 extern AttrClass generic_event_attribute_class;
 
+// The slots in which the nine classes' type objects differ; all are
+// subclassable, collected and otherwise alike.
+struct AttributeTypeSlots {
+    const char* name;
+    Py_ssize_t basicsize;
+    const char* doc;
+    newfunc create;
+    initproc init;
+    traverseproc traverse;
+    inquiry clear;
+    destructor dealloc;
+    PyGetSetDef* getset;
+};
+PyTypeObject attribute_type_object(const AttributeTypeSlots& slots);
+
 // Create the Python-visible `attrvalue` function object of `cls`.
 PyObject* new_attrvalue_function(AttrClass& cls);
 int ready_function_type();

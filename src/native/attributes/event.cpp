@@ -272,20 +272,10 @@ const char event_doc[] =
     "    'event_js': string\n"
     "        Script code to be called when the event is activated.\n";
 
-PyTypeObject event_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._GenericEventAttribute";
-    t.tp_basicsize = sizeof(Self);
-    t.tp_dealloc = event_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = event_doc;
-    t.tp_traverse = event_traverse;
-    t.tp_clear = event_clear;
-    t.tp_getset = event_getset;
-    t.tp_init = event_init;
-    t.tp_new = event_new;
-    return t;
-}();
+PyTypeObject event_type = attribute_type_object({
+    "tavo.core._attributes._GenericEventAttribute", sizeof(Self), event_doc,
+    event_new, event_init, event_traverse, event_clear, event_dealloc, event_getset,
+});
 
 }  // namespace
 

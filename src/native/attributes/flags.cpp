@@ -132,20 +132,10 @@ const char boolean_doc[] =
     "        Relevant for element attributes only, class and style attributes are always synced.\n"
     "        If true, the update event is sent to the client when the value changes.\n";
 
-PyTypeObject boolean_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._BooleanAttribute";
-    t.tp_basicsize = sizeof(Self);
-    t.tp_dealloc = flag_dealloc;
-    t.tp_traverse = flag_traverse;
-    t.tp_clear = flag_clear;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = boolean_doc;
-    t.tp_getset = boolean_getset;
-    t.tp_init = boolean_init;
-    t.tp_new = boolean_new;
-    return t;
-}();
+PyTypeObject boolean_type = attribute_type_object({
+    "tavo.core._attributes._BooleanAttribute", sizeof(Self), boolean_doc,
+    boolean_new, boolean_init, flag_traverse, flag_clear, flag_dealloc, boolean_getset,
+});
 
 // ---- _LogicalAttribute ---------------------------------------------------------
 
@@ -189,20 +179,10 @@ const char logical_doc[] =
     "        Relevant for element attributes only, class and style attributes are always synced.\n"
     "        If true, the update event is sent to the client when the value changes.\n";
 
-PyTypeObject logical_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._LogicalAttribute";
-    t.tp_basicsize = sizeof(Self);
-    t.tp_dealloc = flag_dealloc;
-    t.tp_traverse = flag_traverse;
-    t.tp_clear = flag_clear;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = logical_doc;
-    t.tp_getset = logical_getset;
-    t.tp_init = logical_init;
-    t.tp_new = logical_new;
-    return t;
-}();
+PyTypeObject logical_type = attribute_type_object({
+    "tavo.core._attributes._LogicalAttribute", sizeof(Self), logical_doc,
+    logical_new, logical_init, flag_traverse, flag_clear, flag_dealloc, logical_getset,
+});
 
 }  // namespace
 

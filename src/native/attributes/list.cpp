@@ -171,20 +171,10 @@ const char list_doc[] =
     "        Relevant for element attributes only, class and style attributes are always synced.\n"
     "        If true, the update event is sent to the client when the value changes.\n";
 
-PyTypeObject list_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._ListAttribute";
-    t.tp_basicsize = sizeof(Self);
-    t.tp_dealloc = list_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = list_doc;
-    t.tp_traverse = list_traverse;
-    t.tp_clear = list_clear;
-    t.tp_getset = list_getset;
-    t.tp_init = list_init;
-    t.tp_new = list_new;
-    return t;
-}();
+PyTypeObject list_type = attribute_type_object({
+    "tavo.core._attributes._ListAttribute", sizeof(Self), list_doc,
+    list_new, list_init, list_traverse, list_clear, list_dealloc, list_getset,
+});
 
 }  // namespace
 

@@ -177,20 +177,10 @@ const char numeric_doc[] =
     "    `units`: str\n"
     "        valid CSS metric default units: 'px', 'mm', '%', etc. or empty\n";
 
-PyTypeObject numeric_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._NumericAttribute";
-    t.tp_basicsize = sizeof(NumericAttributeObject);
-    t.tp_dealloc = numeric_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = numeric_doc;
-    t.tp_traverse = numeric_traverse;
-    t.tp_clear = numeric_clear;
-    t.tp_getset = numeric_getters.table;
-    t.tp_init = numeric_init;
-    t.tp_new = numeric_new;
-    return t;
-}();
+PyTypeObject numeric_type = attribute_type_object({
+    "tavo.core._attributes._NumericAttribute", sizeof(NumericAttributeObject), numeric_doc,
+    numeric_new, numeric_init, numeric_traverse, numeric_clear, numeric_dealloc, numeric_getters.table,
+});
 
 // ---- _BoundedNumericAttribute --------------------------------------------------
 
@@ -290,20 +280,10 @@ const char bounded_doc[] =
     "    `max`: numeric\n"
     "        accepted maximum value\n";
 
-PyTypeObject bounded_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._BoundedNumericAttribute";
-    t.tp_basicsize = sizeof(BoundedNumericAttributeObject);
-    t.tp_dealloc = bounded_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = bounded_doc;
-    t.tp_traverse = bounded_traverse;
-    t.tp_clear = bounded_clear;
-    t.tp_getset = bounded_getters.table;
-    t.tp_init = bounded_init;
-    t.tp_new = bounded_new;
-    return t;
-}();
+PyTypeObject bounded_type = attribute_type_object({
+    "tavo.core._attributes._BoundedNumericAttribute", sizeof(BoundedNumericAttributeObject), bounded_doc,
+    bounded_new, bounded_init, bounded_traverse, bounded_clear, bounded_dealloc, bounded_getters.table,
+});
 
 }  // namespace
 

@@ -340,20 +340,10 @@ const char varlist_doc[] =
     "    `options`: list\n"
     "        Other possible values which are accepted by the attribute instance, e.g. 'inherit'.\n";
 
-PyTypeObject varlist_type = [] {
-    PyTypeObject t = static_type_base();
-    t.tp_name = "tavo.core._attributes._VariableListAttribute";
-    t.tp_basicsize = sizeof(VariableListAttributeObject);
-    t.tp_dealloc = varlist_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-    t.tp_doc = varlist_doc;
-    t.tp_traverse = varlist_traverse;
-    t.tp_clear = varlist_clear;
-    t.tp_getset = getters.table;
-    t.tp_init = varlist_init;
-    t.tp_new = varlist_new;
-    return t;
-}();
+PyTypeObject varlist_type = attribute_type_object({
+    "tavo.core._attributes._VariableListAttribute", sizeof(VariableListAttributeObject), varlist_doc,
+    varlist_new, varlist_init, varlist_traverse, varlist_clear, varlist_dealloc, getters.table,
+});
 
 }  // namespace
 
