@@ -237,16 +237,7 @@ const void* build_table() {
 
 // ---- the class -------------------------------------------------------------
 
-FieldGetter sync_getter{offsetof(Self, sync), "tavo.core._attributes._ColorAttribute.sync.__get__"};
-FieldGetter attrname_getter{offsetof(Self, attrname), "tavo.core._attributes._ColorAttribute.attrname.__get__"};
-FieldGetter attrtype_getter{offsetof(Self, attrtype), "tavo.core._attributes._ColorAttribute.attrtype.__get__"};
-
-PyGetSetDef color_getset[] = {
-    {"sync", get_int_field, nullptr, nullptr, &sync_getter},
-    {"attrname", get_attrname, nullptr, nullptr, &attrname_getter},
-    {"attrtype", get_object_field, nullptr, nullptr, &attrtype_getter},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+CommonGetters<Self> getters{GETTER_NAMES("_ColorAttribute")};
 
 const char color_doc[] =
     "A ListAttribute with 3 or 4 elements with RGB or RGBA color values.\n"
@@ -266,7 +257,7 @@ const char color_doc[] =
 
 PyTypeObject color_type = attribute_type_object({
     "tavo.core._attributes._ColorAttribute", sizeof(Self), color_doc,
-    color_new, color_init, color_traverse, color_clear, color_dealloc, color_getset,
+    color_new, color_init, color_traverse, color_clear, color_dealloc, getters.table,
 });
 
 }  // namespace

@@ -238,18 +238,7 @@ const void* build_table() {
 
 // ---- the class -------------------------------------------------------------
 
-FieldGetter sync_getter{offsetof(Self, sync), "tavo.core._attributes._GenericEventAttribute.sync.__get__"};
-FieldGetter attrname_getter{offsetof(Self, attrname),
-                            "tavo.core._attributes._GenericEventAttribute.attrname.__get__"};
-FieldGetter attrtype_getter{offsetof(Self, attrtype),
-                            "tavo.core._attributes._GenericEventAttribute.attrtype.__get__"};
-
-PyGetSetDef event_getset[] = {
-    {"sync", get_int_field, nullptr, nullptr, &sync_getter},
-    {"attrname", get_attrname, nullptr, nullptr, &attrname_getter},
-    {"attrtype", get_object_field, nullptr, nullptr, &attrtype_getter},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+CommonGetters<Self> getters{GETTER_NAMES("_GenericEventAttribute")};
 
 const char event_doc[] =
     "An event attribute class like `onclick` for the button input element.\n"
@@ -274,7 +263,7 @@ const char event_doc[] =
 
 PyTypeObject event_type = attribute_type_object({
     "tavo.core._attributes._GenericEventAttribute", sizeof(Self), event_doc,
-    event_new, event_init, event_traverse, event_clear, event_dealloc, event_getset,
+    event_new, event_init, event_traverse, event_clear, event_dealloc, getters.table,
 });
 
 }  // namespace

@@ -107,16 +107,7 @@ int boolean_init(PyObject* self, PyObject* args, PyObject* kwds) {
                      "tavo.core._attributes._BooleanAttribute.__init__");
 }
 
-FieldGetter boolean_sync{offsetof(Self, sync), "tavo.core._attributes._BooleanAttribute.sync.__get__"};
-FieldGetter boolean_attrname{offsetof(Self, attrname), "tavo.core._attributes._BooleanAttribute.attrname.__get__"};
-FieldGetter boolean_attrtype{offsetof(Self, attrtype), "tavo.core._attributes._BooleanAttribute.attrtype.__get__"};
-
-PyGetSetDef boolean_getset[] = {
-    {"sync", get_int_field, nullptr, nullptr, &boolean_sync},
-    {"attrname", get_attrname, nullptr, nullptr, &boolean_attrname},
-    {"attrtype", get_object_field, nullptr, nullptr, &boolean_attrtype},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+CommonGetters<Self> boolean_getters{GETTER_NAMES("_BooleanAttribute")};
 
 const char boolean_doc[] =
     "Html attribute class with a boolean value.\n"
@@ -134,7 +125,7 @@ const char boolean_doc[] =
 
 PyTypeObject boolean_type = attribute_type_object({
     "tavo.core._attributes._BooleanAttribute", sizeof(Self), boolean_doc,
-    boolean_new, boolean_init, flag_traverse, flag_clear, flag_dealloc, boolean_getset,
+    boolean_new, boolean_init, flag_traverse, flag_clear, flag_dealloc, boolean_getters.table,
 });
 
 // ---- _LogicalAttribute ---------------------------------------------------------
@@ -154,16 +145,7 @@ int logical_init(PyObject* self, PyObject* args, PyObject* kwds) {
                      "tavo.core._attributes._LogicalAttribute.__init__");
 }
 
-FieldGetter logical_sync{offsetof(Self, sync), "tavo.core._attributes._LogicalAttribute.sync.__get__"};
-FieldGetter logical_attrname{offsetof(Self, attrname), "tavo.core._attributes._LogicalAttribute.attrname.__get__"};
-FieldGetter logical_attrtype{offsetof(Self, attrtype), "tavo.core._attributes._LogicalAttribute.attrtype.__get__"};
-
-PyGetSetDef logical_getset[] = {
-    {"sync", get_int_field, nullptr, nullptr, &logical_sync},
-    {"attrname", get_attrname, nullptr, nullptr, &logical_attrname},
-    {"attrtype", get_object_field, nullptr, nullptr, &logical_attrtype},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+CommonGetters<Self> logical_getters{GETTER_NAMES("_LogicalAttribute")};
 
 const char logical_doc[] =
     "Html attribute class with a logical value.\n"
@@ -181,7 +163,7 @@ const char logical_doc[] =
 
 PyTypeObject logical_type = attribute_type_object({
     "tavo.core._attributes._LogicalAttribute", sizeof(Self), logical_doc,
-    logical_new, logical_init, flag_traverse, flag_clear, flag_dealloc, logical_getset,
+    logical_new, logical_init, flag_traverse, flag_clear, flag_dealloc, logical_getters.table,
 });
 
 }  // namespace

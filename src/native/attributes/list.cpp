@@ -148,16 +148,7 @@ const void* build_table() {
     return &table;
 }
 
-FieldGetter sync_getter{offsetof(Self, sync), "tavo.core._attributes._ListAttribute.sync.__get__"};
-FieldGetter attrname_getter{offsetof(Self, attrname), "tavo.core._attributes._ListAttribute.attrname.__get__"};
-FieldGetter attrtype_getter{offsetof(Self, attrtype), "tavo.core._attributes._ListAttribute.attrtype.__get__"};
-
-PyGetSetDef list_getset[] = {
-    {"sync", get_int_field, nullptr, nullptr, &sync_getter},
-    {"attrname", get_attrname, nullptr, nullptr, &attrname_getter},
-    {"attrtype", get_object_field, nullptr, nullptr, &attrtype_getter},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
+CommonGetters<Self> getters{GETTER_NAMES("_ListAttribute")};
 
 const char list_doc[] =
     "Html attribute class which returns a comma separated list of values as strings.\n"
@@ -173,7 +164,7 @@ const char list_doc[] =
 
 PyTypeObject list_type = attribute_type_object({
     "tavo.core._attributes._ListAttribute", sizeof(Self), list_doc,
-    list_new, list_init, list_traverse, list_clear, list_dealloc, list_getset,
+    list_new, list_init, list_traverse, list_clear, list_dealloc, getters.table,
 });
 
 }  // namespace

@@ -158,8 +158,7 @@ int numeric_clear(PyObject* self) {
 }
 void numeric_dealloc(PyObject* self) { Numeric::dealloc(g.NumericProperty, self); }
 
-NumericLikeGetters<NumericAttributeObject> numeric_getters =
-    NUMERIC_LIKE_GETTERS(NumericAttributeObject, "_NumericAttribute");
+CommonGetters<NumericAttributeObject, true> numeric_getters{GETTER_NAMES("_NumericAttribute")};
 
 const char numeric_doc[] =
     "Html attribute class with a numeric value.\n"
@@ -259,8 +258,7 @@ int bounded_clear(PyObject* self) {
 }
 void bounded_dealloc(PyObject* self) { Bounded::dealloc(g.BoundedNumericProperty, self); }
 
-NumericLikeGetters<BoundedNumericAttributeObject> bounded_getters =
-    NUMERIC_LIKE_GETTERS(BoundedNumericAttributeObject, "_BoundedNumericAttribute");
+CommonGetters<BoundedNumericAttributeObject, true> bounded_getters{GETTER_NAMES("_BoundedNumericAttribute")};
 
 const char bounded_doc[] =
     "Html attribute class with a bounded numeric value.\n"

@@ -77,37 +77,6 @@ struct NumericLike {
     }
 };
 
-// Getter closures of one class, in the attribute table order sync,
-// attrname, attrtype, options.
-template <typename Object>
-struct NumericLikeGetters {
-    FieldGetter sync;
-    FieldGetter attrname;
-    FieldGetter attrtype;
-    FieldGetter options;
-    PyGetSetDef table[5];
-
-    explicit NumericLikeGetters(const char* sync_name, const char* attrname_name, const char* attrtype_name,
-                                const char* options_name)
-        : sync{offsetof(Object, sync), sync_name},
-          attrname{offsetof(Object, attrname), attrname_name},
-          attrtype{offsetof(Object, attrtype), attrtype_name},
-          options{offsetof(Object, options), options_name},
-          table{
-              {"sync", get_int_field, nullptr, nullptr, &sync},
-              {"attrname", get_attrname, nullptr, nullptr, &attrname},
-              {"attrtype", get_object_field, nullptr, nullptr, &attrtype},
-              {"options", get_object_field, nullptr, nullptr, &options},
-              {nullptr, nullptr, nullptr, nullptr, nullptr},
-          } {}
-};
-
-#define NUMERIC_LIKE_GETTERS(Object, Class)                                                            \
-    NumericLikeGetters<Object>("tavo.core._attributes." Class ".sync.__get__",                         \
-                               "tavo.core._attributes." Class ".attrname.__get__",                     \
-                               "tavo.core._attributes." Class ".attrtype.__get__",                     \
-                               "tavo.core._attributes." Class ".options.__get__")
-
 // The rendering of a number and its unit (_NumericAttribute and
 // _BoundedNumericAttribute): None as "", a text as it is, otherwise the
 // number's text followed by the unit get_units gives, if any.

@@ -318,8 +318,7 @@ int varlist_clear(PyObject* self) {
 }
 void varlist_dealloc(PyObject* self) { VarList::dealloc(g.VariableListProperty, self); }
 
-NumericLikeGetters<VariableListAttributeObject> getters =
-    NUMERIC_LIKE_GETTERS(VariableListAttributeObject, "_VariableListAttribute");
+CommonGetters<VariableListAttributeObject, true> getters{GETTER_NAMES("_VariableListAttribute")};
 
 const char varlist_doc[] =
     "A ListAttribute that allows you to work with a variable number of\n"
