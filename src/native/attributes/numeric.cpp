@@ -142,21 +142,10 @@ const void* build_numeric_table() {
     return &numeric_table;
 }
 
-PyObject* numeric_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
-    return Numeric::create(g.NumericProperty, type, args, kwds, &numeric_table);
-}
-int numeric_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    return Numeric::init(numeric_attribute_class.type, self, args, kwds,
-                         "tavo.core._attributes._NumericAttribute.__init__");
-}
-int numeric_traverse(PyObject* self, visitproc visit, void* arg) {
-    return Numeric::traverse(g.NumericProperty, self, visit, arg);
-}
-int numeric_clear(PyObject* self) {
-    Numeric::clear(g.NumericProperty, self);
-    return 0;
-}
-void numeric_dealloc(PyObject* self) { Numeric::dealloc(g.NumericProperty, self); }
+constexpr char kNumericInit[] = "tavo.core._attributes._NumericAttribute.__init__";
+using NumericSlots =
+    NumericLikeSlots<NumericAttributeObject, &State::NumericProperty, numeric_attribute_class,
+                     &numeric_table, kNumericInit>;
 
 CommonGetters<NumericAttributeObject, true> numeric_getters{GETTER_NAMES("_NumericAttribute")};
 
@@ -178,7 +167,8 @@ const char numeric_doc[] =
 
 PyTypeObject numeric_type = attribute_type_object({
     "tavo.core._attributes._NumericAttribute", sizeof(NumericAttributeObject), numeric_doc,
-    numeric_new, numeric_init, numeric_traverse, numeric_clear, numeric_dealloc, numeric_getters.table,
+    NumericSlots::create, NumericSlots::init, NumericSlots::traverse, NumericSlots::clear, NumericSlots::dealloc,
+    numeric_getters.table,
 });
 
 // ---- _BoundedNumericAttribute --------------------------------------------------
@@ -242,21 +232,10 @@ const void* build_bounded_table() {
     return &bounded_table;
 }
 
-PyObject* bounded_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
-    return Bounded::create(g.BoundedNumericProperty, type, args, kwds, &bounded_table);
-}
-int bounded_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    return Bounded::init(bounded_numeric_attribute_class.type, self, args, kwds,
-                         "tavo.core._attributes._BoundedNumericAttribute.__init__");
-}
-int bounded_traverse(PyObject* self, visitproc visit, void* arg) {
-    return Bounded::traverse(g.BoundedNumericProperty, self, visit, arg);
-}
-int bounded_clear(PyObject* self) {
-    Bounded::clear(g.BoundedNumericProperty, self);
-    return 0;
-}
-void bounded_dealloc(PyObject* self) { Bounded::dealloc(g.BoundedNumericProperty, self); }
+constexpr char kBoundedInit[] = "tavo.core._attributes._BoundedNumericAttribute.__init__";
+using BoundedSlots =
+    NumericLikeSlots<BoundedNumericAttributeObject, &State::BoundedNumericProperty, bounded_numeric_attribute_class,
+                     &bounded_table, kBoundedInit>;
 
 CommonGetters<BoundedNumericAttributeObject, true> bounded_getters{GETTER_NAMES("_BoundedNumericAttribute")};
 
@@ -280,7 +259,8 @@ const char bounded_doc[] =
 
 PyTypeObject bounded_type = attribute_type_object({
     "tavo.core._attributes._BoundedNumericAttribute", sizeof(BoundedNumericAttributeObject), bounded_doc,
-    bounded_new, bounded_init, bounded_traverse, bounded_clear, bounded_dealloc, bounded_getters.table,
+    BoundedSlots::create, BoundedSlots::init, BoundedSlots::traverse, BoundedSlots::clear, BoundedSlots::dealloc,
+    bounded_getters.table,
 });
 
 }  // namespace

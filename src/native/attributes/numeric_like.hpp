@@ -77,6 +77,29 @@ struct NumericLike {
     }
 };
 
+// The type slots of one of the three classes: Base is where its imported base
+// class is kept, Cls its class record, Table its method table and InitName
+// the traceback name of its __init__.
+template <typename Object, PyTypeObject* State::*Base, AttrClass& Cls, auto* Table, const char* InitName>
+struct NumericLikeSlots {
+    using Impl = NumericLike<Object>;
+
+    static PyObject* create(PyTypeObject* type, PyObject* args, PyObject* kwds) {
+        return Impl::create(g.*Base, type, args, kwds, Table);
+    }
+    static int init(PyObject* self, PyObject* args, PyObject* kwds) {
+        return Impl::init(Cls.type, self, args, kwds, InitName);
+    }
+    static int traverse(PyObject* self, visitproc visit, void* arg) {
+        return Impl::traverse(g.*Base, self, visit, arg);
+    }
+    static int clear(PyObject* self) {
+        Impl::clear(g.*Base, self);
+        return 0;
+    }
+    static void dealloc(PyObject* self) { Impl::dealloc(g.*Base, self); }
+};
+
 // The rendering of a number and its unit (_NumericAttribute and
 // _BoundedNumericAttribute): None as "", a text as it is, otherwise the
 // number's text followed by the unit get_units gives, if any.

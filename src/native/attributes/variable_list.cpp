@@ -302,21 +302,10 @@ const void* build_table() {
     return &table;
 }
 
-PyObject* varlist_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
-    return VarList::create(g.VariableListProperty, type, args, kwds, &table);
-}
-int varlist_init(PyObject* self, PyObject* args, PyObject* kwds) {
-    return VarList::init(variable_list_attribute_class.type, self, args, kwds,
-                         "tavo.core._attributes._VariableListAttribute.__init__");
-}
-int varlist_traverse(PyObject* self, visitproc visit, void* arg) {
-    return VarList::traverse(g.VariableListProperty, self, visit, arg);
-}
-int varlist_clear(PyObject* self) {
-    VarList::clear(g.VariableListProperty, self);
-    return 0;
-}
-void varlist_dealloc(PyObject* self) { VarList::dealloc(g.VariableListProperty, self); }
+constexpr char kVarlistInit[] = "tavo.core._attributes._VariableListAttribute.__init__";
+using VarlistSlots =
+    NumericLikeSlots<VariableListAttributeObject, &State::VariableListProperty, variable_list_attribute_class,
+                     &table, kVarlistInit>;
 
 CommonGetters<VariableListAttributeObject, true> getters{GETTER_NAMES("_VariableListAttribute")};
 
@@ -341,7 +330,8 @@ const char varlist_doc[] =
 
 PyTypeObject varlist_type = attribute_type_object({
     "tavo.core._attributes._VariableListAttribute", sizeof(VariableListAttributeObject), varlist_doc,
-    varlist_new, varlist_init, varlist_traverse, varlist_clear, varlist_dealloc, getters.table,
+    VarlistSlots::create, VarlistSlots::init, VarlistSlots::traverse, VarlistSlots::clear, VarlistSlots::dealloc,
+    getters.table,
 });
 
 }  // namespace
