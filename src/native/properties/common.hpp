@@ -29,6 +29,7 @@ extern PyTypeObject color_type;
 // Set by the exec step.
 extern PyTypeObject* dispatcher_type;   // tavo.core._event.EventDispatcher
 extern PyObject* observable_list_type;  // ObservableList (a Python class)
+extern PyObject* observable_list_kwnames;  // ("owner", "prop"), interned: matched by identity
 extern PyObject* css_length_units;      // tuple of the two-character unit texts
 
 // The tables of the classes; each starts as a copy of its parent's table

@@ -102,16 +102,12 @@ PyObject* list_convert(PyObject* self, PyObject* obj, PyObject* value) {
     if (!PyList_CheckExact(value)) {
         return new_ref(value);
     }
-    if (!observable_list_type) {
+    if (!observable_list_type || !observable_list_kwnames) {
         PyErr_SetString(PyExc_RuntimeError, "ObservableList is not defined yet");
         return nullptr;
     }
-    Ref kwnames = Ref::steal(Py_BuildValue("(ss)", "owner", "prop"));
-    if (!kwnames) {
-        return nullptr;
-    }
     PyObject* args[] = {value, obj, self};
-    return PyObject_Vectorcall(observable_list_type, args, 1, kwnames.get());
+    return PyObject_Vectorcall(observable_list_type, args, 1, observable_list_kwnames);
 }
 
 PyObject* list_check(PyObject* self, PyObject* obj, PyObject* value) {

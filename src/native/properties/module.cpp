@@ -169,7 +169,14 @@ int exec_module(PyObject* module) {
         }
         return -1;
     }
+    Ref owner = Ref::steal(PyUnicode_InternFromString("owner"));
+    Ref prop = Ref::steal(PyUnicode_InternFromString("prop"));
+    Ref kwnames = Ref::steal(owner && prop ? PyTuple_Pack(2, owner.get(), prop.get()) : nullptr);
+    if (!kwnames) {
+        return -1;
+    }
     Py_XSETREF(observable_list_type, new_ref(observable));
+    Py_XSETREF(observable_list_kwnames, kwnames.release());
     return 0;
 }
 

@@ -14,6 +14,7 @@ namespace tavo::properties {
 
 PyTypeObject* dispatcher_type = nullptr;
 PyObject* observable_list_type = nullptr;
+PyObject* observable_list_kwnames = nullptr;
 PyObject* css_length_units = nullptr;
 PyObject* builtin_get_value = nullptr;
 PyObject* get_value_name = nullptr;
