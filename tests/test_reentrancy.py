@@ -89,6 +89,24 @@ def test_option_item_that_empties_the_list_after_plain_items(cls, entry):
     assert attr.options == list(range(50))
 
 
+@pytest.mark.parametrize("values", [None, [1, 2, 3]])
+def test_option_hash_that_empties_the_options_while_values_are_paired(values):
+    attr = _Attribute()
+
+    class Emptier:
+        def __hash__(self):
+            attr.options.clear()
+            gc.collect()
+            return 1
+
+    first = Emptier()
+    keywords = {} if values is None else {"values": values}
+    attr.__init__(options=[first, "x", "y"], **keywords)
+    assert attr.options == []
+    expected = [first, "x", "y"] if values is None else values
+    assert list(attr.values) == [first, "x", "y"] and list(attr.values.values()) == expected
+
+
 def test_per_owner_options_replaced_during_the_check():
     class Owner(EventDispatcher):
         mode = _Attribute("a", options=["a", "b"])

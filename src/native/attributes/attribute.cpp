@@ -65,7 +65,12 @@ void attribute_dealloc(PyObject* self) {
 // values: the i-th option maps to the i-th value; no values means each
 // option is sent as itself.
 int build_values(Self* s, PyObject* kw) {
-    Ref options = Ref::borrow(s->options);
+    // A private copy: the object's own list is reachable from Python (the
+    // options getter), and hashing an option can run code that changes it.
+    Ref options = Ref::steal(PyList_GetSlice(s->options, 0, PY_SSIZE_T_MAX));
+    if (!options) {
+        return -1;
+    }
     PyObject* given = PyDict_GetItemWithError(kw, k.values);
     if (!given && PyErr_Occurred()) {
         return -1;
