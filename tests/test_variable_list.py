@@ -79,6 +79,44 @@ def test_conversion_errors(prop, value, message):
     assert getattr(owner, prop) == before
 
 
+class OneItem(list):
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, index):
+        return "3em"
+
+
+class Doubled(tuple):
+    def __getitem__(self, index):
+        return f"{tuple.__getitem__(self, index) * 2}px"
+
+
+class NoLength(list):
+    def __len__(self):
+        raise RuntimeError("no length")
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        (OneItem([1, 2]), ["3em"] * 4),
+        (Doubled((1, 2)), ["2px", "4px", "2px", "4px"]),
+        (Doubled((1, 2, 3, 4)), ["2px", "4px", "6px", "8px"]),
+    ],
+)
+def test_subclasses_are_measured_and_indexed_by_their_own_methods(value, expected):
+    panel = Panel()
+    panel.margin = value
+    assert panel.margin == expected
+
+
+def test_subclass_length_failure_is_a_conversion_failure():
+    with pytest.raises(RuntimeError, match="no length") as info:
+        Panel().margin = NoLength([1, 2])
+    assert "tavo.core._attributes._VariableListAttribute.convert" in entry_names(info)
+
+
 def test_failure_inside_the_recursive_conversion_names_each_level():
     with pytest.raises(ValueError) as info:
         Panel().margin = "1px 2px 3px"

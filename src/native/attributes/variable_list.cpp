@@ -56,7 +56,12 @@ PyObject* expand(PyObject* self, Ref value) {
 }
 
 PyObject* convert_sequence(PyObject* self, PyObject* obj, PyObject* x) {
-    const Py_ssize_t n = PySequence_Fast_GET_SIZE(x);
+    // A subclass's own length and indexing count (x[0], x[1], ...).
+    const Py_ssize_t n = PyList_CheckExact(x) || PyTuple_CheckExact(x) ? PySequence_Fast_GET_SIZE(x)
+                                                                        : PyObject_Length(x);
+    if (n < 0) {
+        return nullptr;
+    }
     if (n == 4 && target_length(self) != 4) {
         raise_composed(obj, self, {text(" must have 1 or 2 components (got "), repr(x), text(")")});
         return nullptr;
@@ -68,14 +73,15 @@ PyObject* convert_sequence(PyObject* self, PyObject* obj, PyObject* x) {
                         repr(x), text(")")});
         return nullptr;
     }
-    // Own references: converting an item may run code that changes the list.
-    std::array<Ref, 4> items;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        items[i] = Ref::borrow(PySequence_Fast_GET_ITEM(x, i));
-    }
+    // Each item is read just before it is converted; converting may run code
+    // that changes the list, and reading checks the index against its length.
     std::array<Ref, 4> converted;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        converted[i] = Ref::steal(convert_item(self, obj, items[i].get()));
+        Ref item = Ref::steal(PySequence_GetItem(x, i));
+        if (!item) {
+            return nullptr;
+        }
+        converted[i] = Ref::steal(convert_item(self, obj, item.get()));
         if (!converted[i]) {
             return nullptr;
         }
