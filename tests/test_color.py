@@ -115,6 +115,39 @@ def test_rendering_failures(fmt, stored, error):
     assert info.traceback[-1].frame.code.raw.co_name == "tavo.core._attributes._ColorAttribute.attrvalue"
 
 
+class Indexed(list):
+    def __getitem__(self, index):
+        return 255 - list.__getitem__(self, index)
+
+
+@pytest.mark.parametrize(
+    "stored, fmt, expected",
+    [
+        # Options are stored as they are: the plain form indexes them, the CSS form iterates them.
+        ({0: 255, 1: 128, 2: 0}, "", "1.0, 0.5019607843137255, 0.0"),
+        ({0: 255, 1: 128, 2: 0}, "css", "rgb(0, 1, 2)"),
+        (Indexed([0, 255, 0]), "", "1.0, 0.0, 1.0"),
+    ],
+)
+def test_stored_options_are_rendered_by_their_own_indexing(stored, fmt, expected):
+    class Owner(EventDispatcher):
+        color = _ColorAttribute(options=[stored], format=fmt)
+
+    owner = Owner()
+    owner.color = stored
+    assert Owner.color.attrvalue(owner) == expected
+
+
+def test_mapping_without_the_indexes_fails_with_its_key_error():
+    class Owner(EventDispatcher):
+        color = _ColorAttribute(options=[{"r": 1, "g": 2, "b": 3}])
+
+    owner = Owner()
+    owner.color = {"r": 1, "g": 2, "b": 3}
+    with pytest.raises(KeyError):
+        Owner.color.attrvalue(owner)
+
+
 def test_component_that_cannot_be_divided():
     owner = Panel()
     owner.color = [1, "a", 2]

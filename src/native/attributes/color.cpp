@@ -178,10 +178,20 @@ PyObject* render_css(PyObject* value, Py_ssize_t fields) {
 }
 
 // "r, g, b" or "r, g, b, a": the channels divided by 255, alpha as it is.
+// value[i], by the value's own subscription: a mapping stored as an option
+// is indexed by its keys 0, 1, 2 and 3.
+PyObject* item_at(PyObject* value, Py_ssize_t i) {
+    if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
+        return PySequence_GetItem(value, i);
+    }
+    Ref index = Ref::steal(PyLong_FromSsize_t(i));
+    return index ? PyObject_GetItem(value, index.get()) : nullptr;
+}
+
 PyObject* render_plain(PyObject* value, Py_ssize_t fields) {
     std::array<Ref, 4> texts;
     for (Py_ssize_t i = 0; i < fields; ++i) {
-        Ref item = Ref::steal(PySequence_GetItem(value, i));
+        Ref item = Ref::steal(item_at(value, i));
         if (!item) {
             return nullptr;
         }
