@@ -143,6 +143,7 @@ def restored_namespaces():
         setattr(_attributes, name, value)
 
 
+@pytest.mark.no_leakcheck  # changes module names that its fixture restores once
 def test_module_names_follow_every_change_of_both_namespaces(restored_namespaces):
     from tavo.core._attributes import _VariableListAttribute
 
@@ -184,6 +185,7 @@ def test_module_names_follow_every_change_of_both_namespaces(restored_namespaces
             assert box.margin == expected, (where, units)
 
 
+@pytest.mark.no_leakcheck  # changes module names that its fixture restores once
 def test_parser_and_list_class_names_are_read_anew(restored_namespaces):
     from tavo.core._attributes import _ColorAttribute, _ListAttribute
 
