@@ -244,6 +244,23 @@ print([str(w.message) for w in caught if w.category is RuntimeWarning])
 
 
 @pytest.mark.no_leakcheck
+def test_missing_name_is_taken_from_the_submodule_under_the_modules_own_name():
+    result = run_python(
+        SUBPROCESS_PRELUDE
+        + """
+del fake.ObservableList
+fake.__name__ = "elsewhere"
+sys.modules["tavo.core.properties.ObservableList"] = "not this one"
+sys.modules["elsewhere.ObservableList"] = real.ObservableList
+import tavo.core._attributes as attributes
+print("BOUND", attributes.ObservableList is real.ObservableList)
+"""
+    )
+    assert result.returncode == 0, result.stderr
+    assert "BOUND True" in result.stdout
+
+
+@pytest.mark.no_leakcheck
 def test_missing_name_fails_the_import_and_a_retry_runs_again():
     result = run_python(
         SUBPROCESS_PRELUDE

@@ -387,11 +387,18 @@ int bind_names(const char* module_name, std::initializer_list<PyObject*> names) 
                 return -1;
             }
             PyErr_Clear();
-            Ref full_name = Ref::steal(PyUnicode_FromFormat("%s.%U", module_name, name));
-            if (!full_name) {
-                return -1;
+            // A submodule of that name, under the imported module's own name;
+            // an object without one has no submodules.
+            Ref owner_name =
+                Ref::steal(PyModule_Check(module.get()) ? PyModule_GetNameObject(module.get()) : nullptr);
+            PyErr_Clear();
+            if (owner_name) {
+                Ref full_name = Ref::steal(PyUnicode_FromFormat("%U.%U", owner_name.get(), name));
+                if (!full_name) {
+                    return -1;
+                }
+                value = Ref::borrow(PyDict_GetItemWithError(PyImport_GetModuleDict(), full_name.get()));
             }
-            value = Ref::borrow(PyDict_GetItemWithError(PyImport_GetModuleDict(), full_name.get()));
             if (!value) {
                 if (!PyErr_Occurred()) {
                     PyErr_Format(PyExc_ImportError, "cannot import name %S", name);
