@@ -331,3 +331,28 @@ print("FIRST", attributes._Attribute().attrvalue(None) == "")
         in result.stdout
     )
     assert "FIRST True" in result.stdout
+
+
+@pytest.mark.parametrize(
+    "name, beginning, phrases",
+    [
+        ("_Attribute", "General Html attribute class with a string value.", []),
+        ("_NumericAttribute", "Html attribute class with a numeric value.",
+         ["other possible values which are accepted by the attribute instance",
+          "valid CSS metric default units: 'px', 'mm', '%', etc. or empty"]),
+        ("_BoundedNumericAttribute", "Html attribute class with a bounded numeric value.",
+         ["other possible values which are accepted by the attribute instance", "accepted minimum value",
+          "accepted maximum value"]),
+        ("_VariableListAttribute", "A ListAttribute that allows you to work with a variable number of",
+         ["expanded into a length four list [left, top, right, bottom]"]),
+        ("_ColorAttribute", "A ListAttribute with 3 or 4 elements with RGB or RGBA color values.", []),
+        ("_GenericEventAttribute",
+         "An event attribute class like `onclick` for the button input element.\n"
+         "Event attributes can be activated/deactivated  by setting them to True/False.", []),
+    ],
+)
+def test_class_documentation(name, beginning, phrases):
+    doc = getattr(attributes, name).__doc__
+    assert doc.startswith(beginning)
+    for phrase in phrases:
+        assert phrase in doc

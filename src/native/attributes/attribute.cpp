@@ -322,7 +322,7 @@ const char attribute_doc[] =
     "        Relevant for element attributes only, class and style attributes are always synced.\n"
     "        If true, the update event is sent to the client when the value changes.\n"
     "    `options`: list\n"
-    "        Other possible values which are accepted by the attribute instance.\n"
+    "        The other possible values which are accepted by the attribute instance.\n"
     "    `values`: list\n"
     "        The values sent to the front end when the property value is set to one of the options.\n"
     "        When not given, equal to `options`.\n";

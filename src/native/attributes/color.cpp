@@ -261,7 +261,7 @@ const char color_doc[] =
     "        Relevant for element attributes only, class and style attributes are always synced.\n"
     "        If true, the update event is sent to the client when the value changes.\n"
     "    `options`: list of strings\n"
-    "        Other possible values which are accepted by the attribute instance, e.g. 'inherit'.\n"
+    "        The other possible values which are accepted by the attribute instance, e.g. 'inherit'.\n"
     "    `format`: 'css' or empty string (the default)\n"
     "        With 'css' the value is rendered as a css color with the `rgb` or `rgba` prefix.\n";
 

@@ -161,7 +161,7 @@ const char numeric_doc[] =
     "        Relevant for element attributes only, class and style attributes are always synced.\n"
     "        If true, the update event is sent to the client when the value changes.\n"
     "    `options`: list\n"
-    "        Other possible values which are accepted by the attribute instance, e.g. 'inherit'.\n"
+    "        The other possible values which are accepted by the attribute instance, e.g. 'inherit'.\n"
     "    `units`: str\n"
     "        valid CSS metric default units: 'px', 'mm', '%', etc. or empty\n";
 
@@ -251,7 +251,7 @@ const char bounded_doc[] =
     "        Relevant for element attributes only, class and style attributes are always synced.\n"
     "        If true, the update event is sent to the client when the value changes.\n"
     "    `options`: list\n"
-    "        Other possible values which are accepted by the attribute instance, e.g. 'auto'.\n"
+    "        The other possible values which are accepted by the attribute instance, e.g. 'auto'.\n"
     "    `min`: numeric\n"
     "        accepted minimum value\n"
     "    `max`: numeric\n"

@@ -332,7 +332,7 @@ const char varlist_doc[] =
     "        Relevant for element attributes only, class and style attributes are always synced.\n"
     "        If true, the update event is sent to the client when the value changes.\n"
     "    `options`: list\n"
-    "        Other possible values which are accepted by the attribute instance, e.g. 'inherit'.\n";
+    "        The other possible values which are accepted by the attribute instance, e.g. 'inherit'.\n";
 
 PyTypeObject varlist_type = attribute_type_object({
     "tavo.core._attributes._VariableListAttribute", sizeof(VariableListAttributeObject), varlist_doc,
