@@ -107,6 +107,25 @@ def test_option_hash_that_empties_the_options_while_values_are_paired(values):
     assert list(attr.values) == [first, "x", "y"] and list(attr.values.values()) == expected
 
 
+def test_list_emptied_while_its_first_item_is_converted(monkeypatch):
+    import tavo.core._attributes as attributes
+
+    value = ["1px", "2px"]
+
+    class Unit:
+        def __eq__(self, other):
+            value.clear()
+            return False
+
+        __hash__ = object.__hash__
+
+    monkeypatch.setattr(attributes, "CSS_LENGTH_UNITS", [Unit()])
+    owner = type("Owner", (EventDispatcher,), {"margin": _VariableListAttribute()})()
+    with pytest.raises(IndexError, match="list index out of range"):
+        owner.margin = value
+    assert owner.margin == [0, 0, 0, 0]
+
+
 def test_per_owner_options_replaced_during_the_check():
     class Owner(EventDispatcher):
         mode = _Attribute("a", options=["a", "b"])

@@ -55,6 +55,18 @@ PyObject* expand(PyObject* self, Ref value) {
     return none_ref();
 }
 
+// x[i]: the list's current item (the list may have shrunk), a tuple's item,
+// or what a subclass's own indexing gives.
+PyObject* item_at(PyObject* x, Py_ssize_t i) {
+    if (PyList_CheckExact(x) && i < PyList_GET_SIZE(x)) {
+        return new_ref(PyList_GET_ITEM(x, i));
+    }
+    if (PyTuple_CheckExact(x)) {
+        return new_ref(PyTuple_GET_ITEM(x, i));  // i is below the length read before
+    }
+    return PySequence_GetItem(x, i);
+}
+
 PyObject* convert_sequence(PyObject* self, PyObject* obj, PyObject* x) {
     // A subclass's own length and indexing count (x[0], x[1], ...).
     const Py_ssize_t n = PyList_CheckExact(x) || PyTuple_CheckExact(x) ? PySequence_Fast_GET_SIZE(x)
@@ -77,7 +89,7 @@ PyObject* convert_sequence(PyObject* self, PyObject* obj, PyObject* x) {
     // that changes the list, and reading checks the index against its length.
     std::array<Ref, 4> converted;
     for (Py_ssize_t i = 0; i < n; ++i) {
-        Ref item = Ref::steal(PySequence_GetItem(x, i));
+        Ref item = Ref::steal(item_at(x, i));
         if (!item) {
             return nullptr;
         }
