@@ -107,7 +107,7 @@ def test_option_hash_that_empties_the_options_while_values_are_paired(values):
     assert list(attr.values) == [first, "x", "y"] and list(attr.values.values()) == expected
 
 
-def test_list_emptied_while_its_first_item_is_converted(monkeypatch):
+def test_list_emptied_while_its_first_item_is_converted():
     import tavo.core._attributes as attributes
 
     value = ["1px", "2px"]
@@ -119,10 +119,14 @@ def test_list_emptied_while_its_first_item_is_converted(monkeypatch):
 
         __hash__ = object.__hash__
 
-    monkeypatch.setattr(attributes, "CSS_LENGTH_UNITS", [Unit()])
     owner = type("Owner", (EventDispatcher,), {"margin": _VariableListAttribute()})()
-    with pytest.raises(IndexError, match="list index out of range"):
-        owner.margin = value
+    saved = attributes.CSS_LENGTH_UNITS
+    attributes.CSS_LENGTH_UNITS = [Unit()]
+    try:
+        with pytest.raises(IndexError, match="list index out of range"):
+            owner.margin = value
+    finally:
+        attributes.CSS_LENGTH_UNITS = saved
     assert owner.margin == [0, 0, 0, 0]
 
 
