@@ -35,18 +35,6 @@ def test_renderings(value, plain, css):
     assert Panel.css_color.attrvalue(owner) == css
 
 
-@pytest.mark.parametrize("fmt, expected", [("", "1.0, 0.0, 0.0, 1"), ("css", "rgba(255, 0, 0, 1)")])
-def test_five_items_render_the_first_four(fmt, expected):
-    five = [255, 0, 0, 1, 99]
-
-    class Owner(EventDispatcher):
-        color = _ColorAttribute(options=[five], format=fmt)
-
-    owner = Owner()
-    owner.color = five
-    assert Owner.color.attrvalue(owner) == expected
-
-
 def test_format_is_case_sensitive_and_options_render_as_themselves():
     owner = Panel()
     owner.upper = [255, 255, 255]
@@ -123,13 +111,16 @@ class Indexed(list):
 @pytest.mark.parametrize(
     "stored, fmt, expected",
     [
+        # Five items render the first four.
+        ([255, 0, 0, 1, 99], "", "1.0, 0.0, 0.0, 1"),
+        ([255, 0, 0, 1, 99], "css", "rgba(255, 0, 0, 1)"),
         # Options are stored as they are: the plain form indexes them, the CSS form iterates them.
         ({0: 255, 1: 128, 2: 0}, "", "1.0, 0.5019607843137255, 0.0"),
         ({0: 255, 1: 128, 2: 0}, "css", "rgb(0, 1, 2)"),
         (Indexed([0, 255, 0]), "", "1.0, 0.0, 1.0"),
     ],
 )
-def test_stored_options_are_rendered_by_their_own_indexing(stored, fmt, expected):
+def test_stored_options_render(stored, fmt, expected):
     class Owner(EventDispatcher):
         color = _ColorAttribute(options=[stored], format=fmt)
 

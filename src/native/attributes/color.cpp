@@ -107,7 +107,7 @@ PyObject* convert_steps(PyObject* self, PyObject* obj, PyObject* value) {
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(value);
         if (n == 3 || n == 4) {
             // A new list of the same items; slicing copies them directly.
-            return PyList_Check(value) ? PyList_GetSlice(value, 0, n) : PySequence_List(value);
+            return PyList_CheckExact(value) ? PyList_GetSlice(value, 0, n) : PySequence_List(value);
         }
         raise_composed(obj, self, {text(" must have 3 or 4 components (got "), repr(value), text(")")});
         return nullptr;
@@ -178,16 +178,6 @@ PyObject* render_css(PyObject* value, Py_ssize_t fields) {
 }
 
 // "r, g, b" or "r, g, b, a": the channels divided by 255, alpha as it is.
-// value[i], by the value's own subscription: a mapping stored as an option
-// is indexed by its keys 0, 1, 2 and 3.
-PyObject* item_at(PyObject* value, Py_ssize_t i) {
-    if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) {
-        return PySequence_GetItem(value, i);
-    }
-    Ref index = Ref::steal(PyLong_FromSsize_t(i));
-    return index ? PyObject_GetItem(value, index.get()) : nullptr;
-}
-
 PyObject* render_plain(PyObject* value, Py_ssize_t fields) {
     std::array<Ref, 4> texts;
     for (Py_ssize_t i = 0; i < fields; ++i) {

@@ -337,6 +337,20 @@ int init_new_list(PyObject*& field);
 int init_new_dict(PyObject*& field);
 inline void init_empty_text(PyObject*& field) { field = new_ref(k.empty_str); }
 
+// value[i] for an index i >= 0, by the value's own subscription (a subclass's
+// __getitem__, a mapping's key i); exact lists and tuples are read directly,
+// a list's index checked against its current length.
+inline PyObject* item_at(PyObject* value, Py_ssize_t i) {
+    if (PyList_CheckExact(value) && i < PyList_GET_SIZE(value)) {
+        return new_ref(PyList_GET_ITEM(value, i));
+    }
+    if (PyTuple_CheckExact(value) && i < PyTuple_GET_SIZE(value)) {
+        return new_ref(PyTuple_GET_ITEM(value, i));
+    }
+    Ref index = Ref::steal(PyLong_FromSsize_t(i));
+    return index ? PyObject_GetItem(value, index.get()) : nullptr;
+}
+
 // Whether obj is an owner (EventDispatcher) instance. The subtype test's
 // outcome is remembered by the version tag of the last owner class that
 // passed it: tags are never reused, and a change of a class's bases retags it.

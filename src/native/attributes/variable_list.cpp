@@ -55,18 +55,6 @@ PyObject* expand(PyObject* self, Ref value) {
     return none_ref();
 }
 
-// x[i]: the list's current item (the list may have shrunk), a tuple's item,
-// or what a subclass's own indexing gives.
-PyObject* item_at(PyObject* x, Py_ssize_t i) {
-    if (PyList_CheckExact(x) && i < PyList_GET_SIZE(x)) {
-        return new_ref(PyList_GET_ITEM(x, i));
-    }
-    if (PyTuple_CheckExact(x)) {
-        return new_ref(PyTuple_GET_ITEM(x, i));  // i is below the length read before
-    }
-    return PySequence_GetItem(x, i);
-}
-
 PyObject* convert_sequence(PyObject* self, PyObject* obj, PyObject* x) {
     // A subclass's own length and indexing count (x[0], x[1], ...).
     const Py_ssize_t n = PyList_CheckExact(x) || PyTuple_CheckExact(x) ? PySequence_Fast_GET_SIZE(x)
