@@ -162,7 +162,11 @@ PyObject* owner_storage_record(PyObject* self, PyObject* obj) {
         // The plain dict the owners keep: its lookup without the subscript protocol.
         record = Ref::borrow(PyDict_GetItemWithError(map.get(), key));
         if (!record && !PyErr_Occurred()) {
-            _PyErr_SetKeyError(key);
+            // KeyError(key) made first, so a tuple key is not taken for its arguments.
+            Ref error = Ref::steal(PyObject_CallOneArg(PyExc_KeyError, key));
+            if (error) {
+                PyErr_SetObject(PyExc_KeyError, error.get());
+            }
         }
     } else {
         record = Ref::steal(PyObject_GetItem(map.get(), key));

@@ -2,6 +2,7 @@
 // from colour texts, rendered as CSS rgb()/rgba() or as a plain list whose
 // channels are scaled to 0..1.
 #include "attributes/common.hpp"
+#include "support/text.hpp"
 
 #include <array>
 #include <cstddef>
@@ -174,7 +175,7 @@ PyObject* render_css(PyObject* value, Py_ssize_t fields) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         raw[i] = pieces[i].get();
     }
-    return _PyUnicode_JoinArray(k.empty_str, raw.data(), count);
+    return join_texts(k.empty_str, raw.data(), count);
 }
 
 // "r, g, b" or "r, g, b, a": the channels divided by 255, alpha as it is.
@@ -200,7 +201,7 @@ PyObject* render_plain(PyObject* value, Py_ssize_t fields) {
     for (Py_ssize_t i = 0; i < fields; ++i) {
         raw[i] = texts[i].get();
     }
-    return _PyUnicode_JoinArray(k.comma_space, raw.data(), fields);
+    return join_texts(k.comma_space, raw.data(), fields);
 }
 
 PyObject* render(PyObject* self, PyObject* obj) {

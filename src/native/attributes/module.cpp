@@ -241,7 +241,7 @@ bool is_refusal(PyObject* method) {
 
 // Class attribute `name` as found through the MRO (borrowed, may be null).
 PyObject* class_lookup(PyTypeObject* type, PyObject* name) {
-    return _PyType_Lookup(type, name);
+    return compat::type_lookup(type, name);
 }
 
 int set_class_attribute(PyTypeObject* type, PyObject* name, PyObject* value) {
@@ -464,12 +464,13 @@ int check_runtime_version() {
     const char* version = Py_GetVersion();
     int major = 0;
     int minor = 0;
-    if (std::sscanf(version, "%d.%d", &major, &minor) == 2 && major == 3 && minor == 11) {
+    if (std::sscanf(version, "%d.%d", &major, &minor) == 2 && major == compat::kBuiltMajor &&
+        minor == compat::kBuiltMinor) {
         return 0;
     }
     char message[200];
     std::snprintf(message, sizeof message, "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                  3, 11, kModuleName, "does not match", major, minor);
+                  compat::kBuiltMajor, compat::kBuiltMinor, kModuleName, "does not match", major, minor);
     return PyErr_WarnEx(PyExc_RuntimeWarning, message, 1);
 }
 
@@ -501,6 +502,7 @@ int exec_steps(PyObject* module, int& failed_line) {
     EXEC_CHECK(lookup_builtin("super", g.builtin_super));
     EXEC_CHECK(build_tuples_and_slices());
     EXEC_CHECK(ready_function_type());
+    EXEC_CHECK(watch_module_namespaces());
 
     namespace c = contract;
     Ref properties = Ref::steal(PyImport_ImportModule(kPropertiesModule));

@@ -4,7 +4,9 @@
 
 #include "contract/event.hpp"
 #include "contract/properties.hpp"
+#include "support/compat.hpp"
 #include "support/ref.hpp"
+#include "support/text.hpp"
 
 #include <cstdint>
 

@@ -193,7 +193,7 @@ PyObject* find_property(PyObject* self, PyObject* name) {
     if (!PyUnicode_Check(name)) {
         return nullptr;
     }
-    PyObject* found = _PyType_Lookup(Py_TYPE(self), name);
+    PyObject* found = compat::type_lookup(Py_TYPE(self), name);
     return found && is_property(found) ? found : nullptr;
 }
 

@@ -34,7 +34,7 @@ namespace {
 // "<owner class>.<property name>", the class by its short name.
 PyObject* qualified_name(PyObject* obj, PyObject* self) {
     PyObject* name = as_property(self)->name;
-    const char* owner = obj == Py_None ? "None" : _PyType_Name(Py_TYPE(obj));
+    const char* owner = obj == Py_None ? "None" : short_type_name(Py_TYPE(obj));
     return PyUnicode_FromFormat("%s.%S", owner, name ? name : Py_None);
 }
 
@@ -60,7 +60,7 @@ Storage* storage_of(PyObject* self, PyObject* obj) {
     PyObject* map = reinterpret_cast<contract::EventDispatcherObject*>(obj)->property_storage;
     if (!map || !PyDict_Check(map)) {
         PyErr_Format(PyExc_RuntimeError, "the property storage of this %.200s was released",
-                     _PyType_Name(Py_TYPE(obj)));
+                     short_type_name(Py_TYPE(obj)));
         return nullptr;
     }
     PyObject* key = as_property(self)->storage_key;
@@ -68,7 +68,7 @@ Storage* storage_of(PyObject* self, PyObject* obj) {
     if (!found) {
         if (!PyErr_Occurred()) {
             Ref message = Ref::steal(PyUnicode_FromFormat("%s has no storage record for the property %R",
-                                                          _PyType_Name(Py_TYPE(obj)), key ? key : Py_None));
+                                                          short_type_name(Py_TYPE(obj)), key ? key : Py_None));
             if (message) {
                 PyErr_SetObject(PyExc_KeyError, message.get());
             }
@@ -135,7 +135,7 @@ bool python_get_value(PyObject* self, PyObject* obj, int skip_dispatch, PyObject
     if (skip_dispatch || !(type->tp_flags & Py_TPFLAGS_HEAPTYPE) || !get_value_name) {
         return false;
     }
-    PyObject* method = _PyType_Lookup(type, get_value_name);
+    PyObject* method = compat::type_lookup(type, get_value_name);
     if (!method || method == builtin_get_value) {
         return false;
     }

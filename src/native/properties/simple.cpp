@@ -99,7 +99,7 @@ PyObject* object_check(PyObject* self, PyObject* obj, PyObject* value) {
         }
         if (!instance) {
             raise_for(PyExc_ValueError, obj, self, " accept only %s (got %R)",
-                      _PyType_Name(reinterpret_cast<PyTypeObject*>(baseclass.get())), value);
+                      short_type_name(reinterpret_cast<PyTypeObject*>(baseclass.get())), value);
             return nullptr;
         }
     }

@@ -1,0 +1,124 @@
+// The one place where the native modules depend on the runtime's version or
+// on a function the runtime does not publish. Everything else in the package
+// uses the public C API of CPython 3.11, 3.12 and 3.13 alike.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+
+namespace tavo::compat {
+
+// The runtime the module was compiled for.
+inline constexpr int kBuiltMajor = PY_MAJOR_VERSION;
+inline constexpr int kBuiltMinor = PY_MINOR_VERSION;
+
+// ---- the exception being raised --------------------------------------------
+
+// Takes the current exception out of the thread state and puts it back when
+// destroyed, so that code in between runs as if none were set.
+class SavedError {
+public:
+    SavedError() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+        raised_ = PyErr_GetRaisedException();
+#else
+        PyErr_Fetch(&type_, &value_, &traceback_);
+#endif
+    }
+    SavedError(const SavedError&) = delete;
+    SavedError& operator=(const SavedError&) = delete;
+    // Whatever the code in between raised is dropped in favour of the saved one.
+    ~SavedError() {
+        PyErr_Clear();
+#if PY_VERSION_HEX >= 0x030C0000
+        PyErr_SetRaisedException(raised_);
+#else
+        PyErr_Restore(type_, value_, traceback_);
+#endif
+    }
+
+private:
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* raised_ = nullptr;
+#else
+    PyObject* type_ = nullptr;
+    PyObject* value_ = nullptr;
+    PyObject* traceback_ = nullptr;
+#endif
+};
+
+// ---- attribute lookup through a type's MRO -----------------------------------
+
+// `name` as the type's MRO finds it, without the metatype and without raising
+// (borrowed, null when absent). No public function does this on every version
+// (PyType_GetDict is 3.12 on, and the static builtin types keep their dicts
+// elsewhere from 3.12). The runtime's own lookup goes through its method
+// cache: reading a Python subclass's get_value override on every property read
+// takes 1 cached probe instead of a dict lookup per class in the MRO.
+inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) noexcept {
+    return _PyType_Lookup(type, name);
+}
+
+// ---- type version tags -------------------------------------------------------
+
+// The type's current version tag, 0 when it has none. A tag is never given to
+// another type or to another state of the same type, so an unchanged tag means
+// an unchanged class namespace along the MRO. 3.13 no longer maintains the
+// flag that marked a valid tag and zeroes the tag instead.
+inline unsigned int type_version(const PyTypeObject* type) noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+    return type->tp_version_tag;
+#else
+    return (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
+#endif
+}
+
+// ---- versions of namespaces ------------------------------------------------
+
+// A namespace's version: a number that changes whenever the entries of the
+// dict change and never comes back, so a value found under one version is
+// still there while the version holds. 3.11 keeps one in every dict; from
+// 3.12 on that field is deprecated and dicts are watched instead: the
+// versions of all watched dicts are then one counter, advanced on any change
+// of any of them (and on their release, so a new dict at the same address
+// never shows an old version). Only watched dicts have a version.
+#if PY_VERSION_HEX >= 0x030C0000
+namespace detail {
+inline std::uint64_t watched_namespaces_version = 1;
+inline int namespace_watcher = -1;
+inline int on_namespace_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
+    ++watched_namespaces_version;
+    return 0;
+}
+}  // namespace detail
+#endif
+
+// Start keeping the version of `dict`. -1 with an exception on failure.
+inline int watch_namespace(PyObject* dict) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    if (detail::namespace_watcher < 0) {
+        detail::namespace_watcher = PyDict_AddWatcher(detail::on_namespace_change);
+        if (detail::namespace_watcher < 0) {
+            return -1;
+        }
+    }
+    ++detail::watched_namespaces_version;
+    return PyDict_Watch(detail::namespace_watcher, dict);
+#else
+    (void)dict;
+    return 0;
+#endif
+}
+
+inline std::uint64_t namespace_version(PyObject* dict) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    (void)dict;
+    return detail::watched_namespaces_version;
+#else
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#endif
+}
+
+}  // namespace tavo::compat
