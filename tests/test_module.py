@@ -5,6 +5,7 @@ import pickle
 import subprocess
 import sys
 import textwrap
+import warnings
 
 import pytest
 
@@ -311,26 +312,86 @@ except KeyError as error:
     assert "ERR2 '__pyx_vtable__'" in result.stdout
 
 
+# A sub-interpreter sharing the main one's configuration, in which an
+# extension module's own check is reached: the module is _interpreters from
+# 3.13 on (a failure is returned, not raised) and _xxsubinterpreters before.
+SUBINTERPRETER_PRELUDE = """
+import sys
+try:
+    import _interpreters as interpreters
+except ImportError:
+    import _xxsubinterpreters as interpreters
+
+def run_in_subinterpreter(code):
+    if sys.version_info >= (3, 13):
+        interp = interpreters.create("legacy")
+    elif sys.version_info >= (3, 12):
+        interp = interpreters.create(isolated=False)
+    else:
+        interp = interpreters.create()
+    try:
+        failure = interpreters.run_string(interp, code)
+    except interpreters.RunFailedError as error:
+        failure = error
+    finally:
+        interpreters.destroy(interp)
+    print("ERR", getattr(failure, "formatted", failure))
+"""
+
+
 @pytest.mark.no_leakcheck
 def test_second_interpreter_is_refused():
     result = run_python(
-        """
-import _xxsubinterpreters as interpreters
+        SUBINTERPRETER_PRELUDE
+        + """
 import tavo.core._attributes as attributes
-interp = interpreters.create()
-try:
-    interpreters.run_string(interp, "import tavo.core._attributes")
-except interpreters.RunFailedError as error:
-    print("ERR", error)
+run_in_subinterpreter("import tavo.core._attributes")
 print("FIRST", attributes._Attribute().attrvalue(None) == "")
 """
     )
     assert result.returncode == 0, result.stderr
+    assert "ImportError" in result.stdout
     assert (
         "Interpreter change detected - this module can only be loaded into one interpreter per process."
         in result.stdout
     )
     assert "FIRST True" in result.stdout
+
+
+@pytest.mark.parametrize(
+    "built, running, message",
+    [
+        ((3, 11), "3.11.7 (main)", None),
+        ((3, 13), "3.13.0 (main)", None),
+        ((3, 11), "3.12.1 (main)",
+         "compile time Python version 3.11 of module 'tavo.core._attributes' does not match runtime version 3.12"),
+        ((3, 13), "3.9.18",
+         "compile time Python version 3.13 of module 'tavo.core._attributes' does not match runtime version 3.9"),
+        ((3, 12), "garbage", "compile time Python version 3.12 of module 'tavo.core._attributes' does not match "
+         "runtime version 0.0"),
+    ],
+)
+def test_runtime_version_comparison(built, running, message):
+    from tavo.core import _testsupport
+
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        _testsupport.runtime_version_warning(*built, running)
+    assert [str(w.message) for w in caught if w.category is RuntimeWarning] == ([message] if message else [])
+    if message:
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            with pytest.raises(RuntimeWarning, match="does not match"):
+                _testsupport.runtime_version_warning(*built, running)
+
+
+@pytest.mark.no_leakcheck
+def test_import_on_the_built_version_does_not_warn():
+    result = subprocess.run(
+        [sys.executable, "-W", "error::RuntimeWarning", "-c", "import tavo.core._attributes"],
+        capture_output=True, text=True, timeout=120,
+    )
+    assert result.returncode == 0, result.stderr
 
 
 @pytest.mark.parametrize(

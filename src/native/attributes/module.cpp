@@ -2,6 +2,7 @@
 // the import of the property system's classes with their method tables, and
 // the registration of the attribute classes on top of them.
 #include "attributes/common.hpp"
+#include "attributes/runtime_version.hpp"
 
 #include <array>
 #include <cstdio>
@@ -461,17 +462,7 @@ PyObject* create_module(PyObject* spec, PyModuleDef*) {
 }
 
 int check_runtime_version() {
-    const char* version = Py_GetVersion();
-    int major = 0;
-    int minor = 0;
-    if (std::sscanf(version, "%d.%d", &major, &minor) == 2 && major == compat::kBuiltMajor &&
-        minor == compat::kBuiltMinor) {
-        return 0;
-    }
-    char message[200];
-    std::snprintf(message, sizeof message, "compile time Python version %d.%d of module '%.100s' %s runtime version %d.%d",
-                  compat::kBuiltMajor, compat::kBuiltMinor, kModuleName, "does not match", major, minor);
-    return PyErr_WarnEx(PyExc_RuntimeWarning, message, 1);
+    return warn_on_runtime_mismatch(compat::kBuiltMajor, compat::kBuiltMinor, Py_GetVersion(), kModuleName);
 }
 
 // The exec step proper; `failed_line` receives the line of a failing statement.

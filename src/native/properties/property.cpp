@@ -45,8 +45,11 @@ void raise_for(PyObject* error, PyObject* obj, PyObject* self, const char* tail_
     va_start(args, tail_format);
     Ref tail = Ref::steal(PyUnicode_FromFormatV(tail_format, args));
     va_end(args);
+    if (!tail) {
+        return;  // the error met while formatting (a failing repr) is raised instead
+    }
     Ref where = Ref::steal(qualified_name(obj, self));
-    if (tail && where) {
+    if (where) {
         PyErr_Format(error, "%U%U", where.get(), tail.get());
     }
 }

@@ -3,9 +3,13 @@
 //   table_call(obj, entry, *args)            entry of obj's own table
 //   base_table_call(cls, obj, entry, *args)  entry of the table cls publishes
 //   noop(x)                                  a trivial native call (benchmark floor)
+//   runtime_version_warning(major, minor, version)
+//                                            the import's version comparison, for a
+//                                            module built for major.minor
 //
 // For `attrvalue` and `get_value` the last argument is the dispatch flag
 // (True: a Python-level override may run).
+#include "attributes/runtime_version.hpp"
 #include "attributes/tables.hpp"
 #include "support/ref.hpp"
 
@@ -256,12 +260,28 @@ PyObject* noop(PyObject*, PyObject*) {
     Py_RETURN_NONE;
 }
 
+PyObject* runtime_version_warning(PyObject*, PyObject* args) {
+    int major = 0;
+    int minor = 0;
+    const char* version = nullptr;
+    if (!PyArg_ParseTuple(args, "iis:runtime_version_warning", &major, &minor, &version)) {
+        return nullptr;
+    }
+    if (attributes::warn_on_runtime_mismatch(major, minor, version, "tavo.core._attributes") < 0) {
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
 PyMethodDef methods[] = {
     {"table_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_call)), METH_FASTCALL,
      "table_call(obj, entry, *args): call an entry of obj's own method table."},
     {"base_table_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(base_table_call)),
      METH_FASTCALL, "base_table_call(cls, obj, entry, *args): call an entry of the table cls publishes."},
     {"noop", noop, METH_O, "noop(x): return None (the cost of a trivial native call)."},
+    {"runtime_version_warning", runtime_version_warning, METH_VARARGS,
+     "runtime_version_warning(major, minor, version): the import's version check for a module built for "
+     "major.minor, run against the version text given."},
     {nullptr, nullptr, 0, nullptr},
 };
 
