@@ -74,7 +74,7 @@ def test_wheel_holds_every_package_file(wheel):
     }
     assert expected <= names
     for module in NATIVE:
-        assert any(name.startswith(f"tavo/core/{module}.cpython-311-") and name.endswith(".so") for name in names)
+        assert any(name.startswith(f"tavo/core/{module}.{sys.implementation.cache_tag}-") and name.endswith(".so") for name in names)
 
 
 def test_installed_modules_import_and_render(venv):
