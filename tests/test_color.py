@@ -164,3 +164,109 @@ def test_constructor():
     assert owner.color is None
     owner.color = "a"
     assert owner.color == "a"
+
+
+# ---- order of the plain rendering ---------------------------------------------
+#
+# Every item is read, and each channel divided by 255, before any is formatted:
+# a later item's error wins over the formatting error of an earlier quotient.
+
+
+class Unprintable(Exception):
+    pass
+
+
+class Quotient:
+    """What Channel / 255 gives: its formatting fails, through __format__ or __str__."""
+
+    def __init__(self, how, log=None, index=None):
+        self.how, self.log, self.index = how, log, index
+
+    def __format__(self, spec):
+        if self.log is not None:
+            self.log.append(("format", self.index))
+            return f"q{self.index}"
+        if self.how == "__format__":
+            raise Unprintable("format")
+        return object.__format__(self, spec)
+
+    def __str__(self):
+        raise Unprintable("str")
+
+
+class Channel:
+    def __init__(self, how="__format__", log=None, index=None):
+        self.how, self.log, self.index = how, log, index
+
+    def __truediv__(self, other):
+        if self.log is not None:
+            self.log.append(("divide", self.index))
+        return Quotient(self.how, self.log, self.index)
+
+
+class Long(list):
+    """Claims four items while holding three: item 3 is missing."""
+
+    def __len__(self):
+        return 4
+
+
+class Logged(list):
+    def __init__(self, items, log):
+        super().__init__(items)
+        self.log = log
+
+    def __getitem__(self, index):
+        self.log.append(("read", index))
+        return list.__getitem__(self, index)
+
+
+def _render_plain(stored):
+    class Owner(EventDispatcher):
+        color = _ColorAttribute(options=[stored])
+
+    owner = Owner()
+    owner.color = stored
+    return Owner.color.attrvalue(owner)
+
+
+@pytest.mark.parametrize("how", ["__format__", "__str__"])
+@pytest.mark.parametrize(
+    "make, error, message",
+    [
+        # a later channel that cannot be divided
+        pytest.param(lambda c: [c, "a", 0], TypeError, "unsupported operand type", id="channel-2"),
+        pytest.param(lambda c: [0, c, None, 1], TypeError, "unsupported operand type", id="channel-3"),
+        # a short list: item 2 is missing
+        pytest.param(lambda c: [c, 1], IndexError, "list index out of range", id="short"),
+        # a length of four with item 3 missing
+        pytest.param(lambda c: Long([c, 0, 0]), IndexError, "list index out of range", id="no-alpha"),
+    ],
+)
+def test_later_item_error_wins_over_formatting(how, make, error, message):
+    with pytest.raises(error, match=message) as info:
+        _render_plain(make(Channel(how)))
+    assert info.traceback[-1].frame.code.raw.co_name == "tavo.core._attributes._ColorAttribute.attrvalue"
+
+
+@pytest.mark.parametrize("how", ["__format__", "__str__"])
+def test_formatting_error_of_a_quotient_is_reported_when_every_item_is_read(how):
+    with pytest.raises(Unprintable, match="^format$" if how == "__format__" else "^str$"):
+        _render_plain([0, Channel(how), 0, 1])
+
+
+@pytest.mark.parametrize(
+    "count, expected",
+    [
+        (3, [("read", 0), ("divide", 0), ("read", 1), ("divide", 1), ("read", 2), ("divide", 2),
+             ("format", 0), ("format", 1), ("format", 2)]),
+        (4, [("read", 0), ("divide", 0), ("read", 1), ("divide", 1), ("read", 2), ("divide", 2),
+             ("read", 3), ("format", 0), ("format", 1), ("format", 2), ("format", 3)]),
+    ],
+)
+def test_plain_rendering_reads_and_divides_every_item_before_formatting(count, expected):
+    log = []
+    alpha = Quotient("", log, 3)  # item 3 is formatted as it is, not divided
+    stored = Logged([Channel(log=log, index=i) for i in range(3)] + [alpha][: count - 3], log)
+    assert _render_plain(stored) == ", ".join(f"q{i}" for i in range(count))
+    assert log == expected

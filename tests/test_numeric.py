@@ -196,3 +196,21 @@ def test_bounded_rendering_without_unit():
         level = _BoundedNumericAttribute(5.0, min=0, max=10)
 
     assert Owner.level.attrvalue(Owner()) == "5.0"
+
+
+@pytest.mark.parametrize("cls", [_NumericAttribute, _BoundedNumericAttribute])
+@pytest.mark.parametrize(
+    "units, expected",
+    [(None, "5"), (0, "5"), (False, "5"), ([], "5"), ("", "5"), ("em", "5em"), (1, "51")],
+)
+def test_python_get_units_decides_by_truth_not_by_type(cls, units, expected):
+    class Unit(cls):
+        def get_units(self, obj):
+            return units
+
+    class Owner(EventDispatcher):
+        gap = Unit(0, units="px")
+
+    owner = Owner()
+    owner.gap = 5
+    assert Owner.gap.attrvalue(owner) == expected

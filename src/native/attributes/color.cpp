@@ -179,27 +179,31 @@ PyObject* render_css(PyObject* value, Py_ssize_t fields) {
 }
 
 // "r, g, b" or "r, g, b, a": the channels divided by 255, alpha as it is.
+// Every item is read, and each channel divided, before any is formatted, as
+// when the items are the arguments of a format call: a later item that is
+// missing or cannot be divided is reported before an earlier quotient whose
+// formatting fails.
 PyObject* render_plain(PyObject* value, Py_ssize_t fields) {
-    std::array<Ref, 4> texts;
+    std::array<Ref, 4> parts;
     for (Py_ssize_t i = 0; i < fields; ++i) {
-        Ref item = Ref::steal(item_at(value, i));
-        if (!item) {
+        parts[i] = Ref::steal(item_at(value, i));
+        if (!parts[i]) {
             return nullptr;
         }
         if (i < 3) {
-            item = Ref::steal(PyNumber_TrueDivide(item.get(), k.int_255));
-            if (!item) {
+            parts[i] = Ref::steal(PyNumber_TrueDivide(parts[i].get(), k.int_255));
+            if (!parts[i]) {
                 return nullptr;
             }
-        }
-        texts[i] = Ref::steal(PyObject_Format(item.get(), k.empty_str));
-        if (!texts[i]) {
-            return nullptr;
         }
     }
     std::array<PyObject*, 4> raw{};
     for (Py_ssize_t i = 0; i < fields; ++i) {
-        raw[i] = texts[i].get();
+        parts[i] = Ref::steal(PyObject_Format(parts[i].get(), k.empty_str));
+        if (!parts[i]) {
+            return nullptr;
+        }
+        raw[i] = parts[i].get();
     }
     return join_texts(k.comma_space, raw.data(), fields);
 }
