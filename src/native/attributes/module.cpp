@@ -299,6 +299,9 @@ int register_class(const Registration& entry) {
     if (!(type->tp_flags & Py_TPFLAGS_READY)) {
         type->tp_base = *cls.base;
         type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+        // A failed readying is undone, so that a later import can ready the
+        // class again on another base.
+        compat::StaticTypeSnapshot before(type);
         // Readying must not meet a half-built class in a collection.
         const int collector_was_enabled = PyGC_Disable();
         const int status = PyType_Ready(type);
@@ -306,6 +309,7 @@ int register_class(const Registration& entry) {
             PyGC_Enable();
         }
         if (status < 0) {
+            before.restore_after_failed_ready(type);
             return -1;
         }
     }
@@ -476,9 +480,15 @@ int exec_steps(PyObject* module, int& failed_line) {
     } while (0)
 
     g.module = new_ref(module);
-    g.module_dict = PyModule_GetDict(module);
-    g.builtins = PyImport_AddModule("builtins");
-    if (!g.builtins || PyObject_SetAttrString(module, "__builtins__", g.builtins) < 0) {
+    set_field(g.module_dict, Ref::borrow(PyModule_GetDict(module)));
+    // Held, not borrowed: sys.modules["builtins"] may be replaced and the old
+    // module released while the cached names still refer to its namespace.
+    Ref builtins = Ref::borrow(PyImport_AddModule("builtins"));
+    if (!builtins) {
+        return -1;
+    }
+    set_field(g.builtins, std::move(builtins));
+    if (PyObject_SetAttrString(module, "__builtins__", g.builtins) < 0) {
         return -1;
     }
     if (check_runtime_version() < 0) {
@@ -594,7 +604,7 @@ int exec_module(PyObject* module) {
         add_traceback("init tavo.core._attributes", failed_line, kSourceFile);
     }
     Py_CLEAR(g.module);
-    g.module_dict = nullptr;
+    Py_CLEAR(g.module_dict);
     return -1;
 }
 

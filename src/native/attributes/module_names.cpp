@@ -14,6 +14,13 @@ int watch_module_namespaces() {
 }
 
 PyObject* module_global(GlobalName& global) {
+    if (!g.module_dict) {
+        // The import that registered the calling class failed and cleared the
+        // namespace: nothing is defined until an import succeeds.
+        global.value = nullptr;
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", *global.name);
+        return nullptr;
+    }
     PyObject* builtins = PyModule_GetDict(g.builtins);
     // A namespace's version changes with every change of its entries and never
     // comes back, so an unchanged pair of versions finds the same object.

@@ -88,9 +88,9 @@ struct Constants {
 };
 
 struct State {
-    PyObject* module;      // strong reference once the exec step succeeded
-    PyObject* module_dict; // borrowed from module
-    PyObject* builtins;    // borrowed (the builtins module lives for good)
+    PyObject* module;       // strong reference while an exec step runs and once one succeeded
+    PyObject* module_dict;  // strong reference, set and cleared with module
+    PyObject* builtins;     // strong reference to the builtins module the last exec step found
     PyObject* builtin_zip;
     PyObject* builtin_super;
     // imported classes (strong references, kept for good)

@@ -121,4 +121,31 @@ inline std::uint64_t namespace_version(PyObject* dict) noexcept {
 #endif
 }
 
+// ---- readying a statically defined class ------------------------------------
+
+// A failed PyType_Ready leaves its work in the type: the dict, bases and MRO
+// it made (a later readying takes tp_bases as given, so the failed attempt's
+// base would stay) and slots inherited from that base. The snapshot taken
+// before readying puts the type back as it was, releasing what readying made;
+// the references others took to the type meanwhile stay counted. For a static
+// type that is not one of the runtime's own, 3.11 to 3.13 keep all of this in
+// the type object itself.
+class StaticTypeSnapshot {
+public:
+    explicit StaticTypeSnapshot(const PyTypeObject* type) noexcept : saved_(*type) {}
+
+    void restore_after_failed_ready(PyTypeObject* type) noexcept {
+        PyObject* made[] = {type->tp_dict, type->tp_bases, type->tp_mro, type->tp_cache};
+        const Py_ssize_t references = Py_REFCNT(type);
+        *type = saved_;
+        Py_SET_REFCNT(reinterpret_cast<PyObject*>(type), references);
+        for (PyObject* object : made) {
+            Py_XDECREF(object);
+        }
+    }
+
+private:
+    PyTypeObject saved_;
+};
+
 }  // namespace tavo::compat
