@@ -1,6 +1,7 @@
 """Instruction counts of the benchmark cases under callgrind.
 
     python3 -m bench.callgrind [--part native|floor|peer] [--loops N] [--top K] TEXT...
+    python3 -m bench.callgrind --floor-ratio [--loops N] TEXT...
 
 For each case whose name contains one of the TEXTs, the timed statement runs
 under ``valgrind --tool=callgrind`` twice, with N and 2N loops; the
@@ -8,7 +9,10 @@ difference of the two profiles, divided by the extra operations, is the cost
 of one operation, free of start-up and import. The report gives the
 instructions per operation, the share spent in the functions of
 tavo.core._attributes itself (their own instructions, not those of what they
-call), and the functions that cost the most.
+call), and the functions that cost the most. With ``--floor-ratio`` it
+counts each case and its floor instead and prints, as a Markdown table, the
+instructions of both and their ratio: the deterministic form of the timing
+table's "x floor" column, comparable between runs, machines and runtimes.
 """
 import argparse
 import os
@@ -80,12 +84,28 @@ def report(case, part, loops, top):
     return total, own
 
 
+def floor_ratios(selected, loops):
+    import platform
+
+    print(f"CPython {platform.python_version()}: instructions per operation under callgrind\n")
+    print("| case | native | floor | x floor |")
+    print("|---|---|---|---|")
+    for case in selected:
+        native = sum(per_operation(case.name, "native", loops, case.native.inner_loops).values())
+        if case.floor is None:
+            print(f"| {case.name} | {native:.0f} |  |  |")
+            continue
+        floor = sum(per_operation(case.name, "floor", loops, case.floor.inner_loops).values())
+        print(f"| {case.name} | {native:.0f} | {floor:.0f} | {native / floor:.2f} |", flush=True)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("names", nargs="*", help="parts of case names")
     parser.add_argument("--part", default="native", choices=["native", "floor", "peer"])
     parser.add_argument("--loops", type=int, default=500)
     parser.add_argument("--top", type=int, default=12)
+    parser.add_argument("--floor-ratio", action="store_true", help="each case against its floor, as a table")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
     if args.child:
@@ -94,6 +114,11 @@ def main(argv=None):
     from bench import cases
 
     selected = [case for case in cases.all_cases() if any(text in case.name for text in args.names or [""])]
+    if not selected:
+        raise SystemExit(f"no case matches {args.names}")
+    if args.floor_ratio:
+        floor_ratios(selected, args.loops)
+        return
     for case in selected:
         report(case, args.part, args.loops, args.top)
 

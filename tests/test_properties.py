@@ -138,7 +138,8 @@ def test_each_owner_has_its_own_record_and_mutable_default():
     assert P.ListProperty().defaultvalue is not P.ListProperty().defaultvalue
     record = a.property_storage["number"]
     assert isinstance(record, P.PropertyStorage)
-    assert (record.value, record.observers, record.options, record.units) == (1, [], None, None)
+    # no observers list until one is bound
+    assert (record.value, record.observers, record.options, record.units) == (1, None, None, None)
 
 
 def test_storage_record_fields():
@@ -179,7 +180,7 @@ def test_root_init_storage_and_check_through_the_table():
     record = P.PropertyStorage()
     assert record.observers is None
     assert _testsupport.table_call(prop, "init_storage", owner, record) is None
-    assert (record.value, record.observers) == ("", [])
+    assert (record.value, record.observers) == ("", None)
     with pytest.raises(TypeError, match="needs a PropertyStorage"):
         _testsupport.table_call(prop, "init_storage", owner, {})
     assert _testsupport.base_table_call(P.Property, Owner.maybe, "check", owner, None) is True

@@ -18,7 +18,7 @@ struct ObjectWithUidObject {
 
 struct ObservableObject {
     ObjectWithUidObject base;
-    PyObject* event_observers;  // dict: event name -> EventObservers
+    PyObject* event_observers;  // dict: event name -> EventObservers (None before the first event)
 };
 
 struct EventDispatcherVTable {
@@ -30,7 +30,7 @@ struct EventDispatcherObject {
     ObservableObject base;
     const EventDispatcherVTable* vtab;
     PyObject* property_storage;  // dict: storage_key -> PropertyStorage
-    PyObject* client_events;     // list of event names registered with client=True
+    PyObject* client_events;     // list of event names registered with client=True (None before the first)
     PyObject* weakreflist;
 };
 

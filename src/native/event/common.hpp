@@ -2,6 +2,7 @@
 // the entries one class calls on another.
 #pragma once
 
+#include "contract/deferred_records.hpp"
 #include "contract/event.hpp"
 #include "contract/properties.hpp"
 #include "support/compat.hpp"

@@ -25,6 +25,10 @@ Dispatcher* as_dispatcher(PyObject* o) { return reinterpret_cast<Dispatcher*>(o)
 
 PyTypeObject* property_type = nullptr;
 PyTypeObject* storage_type = nullptr;
+// The root property's init_storage: a property whose table keeps it only
+// stores its converted default, so its record can wait for a first use.
+using InitStorage = PyObject* (*)(PyObject*, PyObject*, PyObject*);
+InitStorage root_init_storage = nullptr;
 
 // Class `name` of the property module, checked to have (at least) the native
 // layout `size` this module reads: a Python class of that name must not be
@@ -60,11 +64,21 @@ int load_property_types() {
     if (load_native_class(module.get(), "Property", sizeof(contract::PropertyObject), prop) < 0) {
         return -1;
     }
-    if (load_native_class(module.get(), "PropertyStorage", sizeof(Storage), storage) < 0) {
-        Py_DECREF(prop);
+    Ref keep_prop = Ref::steal(reinterpret_cast<PyObject*>(prop));
+    PyObject* capsule = PyDict_GetItemString(prop->tp_dict, "__pyx_vtable__");
+    const auto* table =
+        capsule ? static_cast<const contract::PropertyVTable*>(PyCapsule_GetPointer(capsule, nullptr)) : nullptr;
+    if (!table) {
+        if (!PyErr_Occurred()) {
+            PyErr_SetString(PyExc_TypeError, "tavo.core.properties.Property publishes no method table");
+        }
         return -1;
     }
-    property_type = prop;
+    if (load_native_class(module.get(), "PropertyStorage", sizeof(Storage), storage) < 0) {
+        return -1;
+    }
+    root_init_storage = table->init_storage;
+    property_type = reinterpret_cast<PyTypeObject*>(keep_prop.release());
     storage_type = storage;
     return 0;
 }
@@ -76,7 +90,8 @@ contract::PropertyObject* as_property(PyObject* o) { return reinterpret_cast<con
 // ---- creation -------------------------------------------------------------
 
 // Every property declared along the MRO of `type`, the most derived
-// definition of a name winning: a new dict name -> property.
+// definition of a name winning, in the order of a name's first definition
+// from the most derived class on: a new tuple.
 PyObject* declared_properties(PyTypeObject* type) {
     Ref found = Ref::steal(PyDict_New());
     if (!found) {
@@ -106,40 +121,146 @@ PyObject* declared_properties(PyTypeObject* type) {
             }
         }
     }
-    return found.release();
+    Ref values = Ref::steal(PyDict_Values(found.get()));
+    return values ? PyList_AsTuple(values.get()) : nullptr;
 }
 
-// Give every declared property its storage record: first the record goes
-// into property_storage, then the property's own init_storage prepares it.
+// The declared properties of recently created classes, by version tag. A tag
+// is never given to another class or to another state of the same class, and
+// any change of a class or of one of its bases retags it, so while the tag is
+// the one remembered the class's dicts along the MRO still hold every
+// property listed: the list borrows them and keeps nothing alive.
+struct PlanEntry {
+    unsigned int tag = 0;
+    PyObject** properties = nullptr;  // borrowed from the class dicts
+    Py_ssize_t count = 0;
+};
+PlanEntry plan_cache[64];
+
+void remember_plan(unsigned int tag, PyObject* properties) {
+    PlanEntry& entry = plan_cache[tag % 64];
+    const Py_ssize_t count = PyTuple_GET_SIZE(properties);
+    auto* items = static_cast<PyObject**>(PyMem_Malloc(sizeof(PyObject*) * static_cast<std::size_t>(count + 1)));
+    if (!items) {
+        return;  // not remembered: the next creation collects them again
+    }
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        items[i] = PyTuple_GET_ITEM(properties, i);
+    }
+    PyMem_Free(entry.properties);
+    entry = {tag, items, count};
+}
+
+// The declared properties of `type`, a new tuple owning them: what the
+// creation iterates over stays alive whatever the preparations do.
+PyObject* class_plan(PyTypeObject* type) {
+    static PyObject* any_name = PyUnicode_InternFromString("__init__");
+    const unsigned int tag = any_name ? compat::assign_type_version(type, any_name) : 0;
+    const PlanEntry& entry = plan_cache[tag % 64];
+    if (tag != 0 && entry.tag == tag) {
+        PyObject* properties = PyTuple_New(entry.count);
+        for (Py_ssize_t i = 0; properties && i < entry.count; ++i) {
+            PyTuple_SET_ITEM(properties, i, new_ref(entry.properties[i]));
+        }
+        return properties;
+    }
+    Ref properties = Ref::steal(declared_properties(type));
+    // Collecting them runs no code of the class's, but hashing a key could
+    // change the class: the tag must still be the one looked up.
+    if (properties && tag != 0 && compat::type_version(type) == tag) {
+        remember_plan(tag, properties.get());
+    }
+    return properties.release();
+}
+
+// The record of `prop` made now, in the map first, then prepared by the
+// property's own init_storage.
+int prepare_record(PyObject* self, PyObject* map, PyObject* prop, PyObject* key) {
+    Ref no_args = Ref::steal(PyTuple_New(0));
+    if (!no_args) {
+        return -1;
+    }
+    Ref storage = Ref::steal(storage_type->tp_new(storage_type, no_args.get(), nullptr));
+    if (!storage || PyDict_SetItem(map, key, storage.get()) < 0) {
+        return -1;
+    }
+    Ref done = Ref::steal(as_property(prop)->vtab->init_storage(prop, self, storage.get()));
+    return done ? 0 : -1;
+}
+
+// A property that only stores its converted default: the conversion runs now
+// (its failure fails the creation, as the record's preparation would), and
+// the map keeps the converted value until a first use makes the record. While
+// the conversion runs the map holds None, so a conversion that records
+// something for the owner (a unit) finds a record, as it would have.
+int defer_record(PyObject* self, PyObject* map, PyObject* prop, PyObject* key) {
+    if (PyDict_SetItem(map, key, Py_None) < 0) {
+        return -1;
+    }
+    Ref defaultvalue = Ref::borrow(as_property(prop)->defaultvalue);
+    Ref value =
+        Ref::steal(as_property(prop)->vtab->convert(prop, self, defaultvalue ? defaultvalue.get() : Py_None));
+    if (!value) {
+        return -1;
+    }
+    PyObject* entry = PyDict_GetItemWithError(map, key);
+    if (!entry && PyErr_Occurred()) {
+        return -1;
+    }
+    if (entry && contract::is_record(entry, storage_type)) {
+        set_field(reinterpret_cast<Storage*>(entry)->value, std::move(value));
+        return 0;
+    }
+    if (contract::is_record(value.get(), storage_type)) {
+        // A record as a value: kept in a record of its own, so it is not taken for one.
+        return contract::make_deferred_record(map, key, value.get(), storage_type) ? 0 : -1;
+    }
+    return PyDict_SetItem(map, key, value.get());
+}
+
+// Give every declared property its storage record (or its converted default,
+// kept until the record is first needed).
 int create_storages(PyObject* self, PyTypeObject* type) {
     if (load_property_types() < 0) {
         return -1;
     }
-    Ref props = Ref::steal(declared_properties(type));
+    Ref props = Ref::steal(class_plan(type));
     if (!props) {
         return -1;
     }
-    Ref values = Ref::steal(PyDict_Values(props.get()));
-    if (!values) {
-        return -1;
-    }
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(values.get()); ++i) {
-        PyObject* prop = PyList_GET_ITEM(values.get(), i);
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(props.get()); ++i) {
+        PyObject* prop = PyTuple_GET_ITEM(props.get(), i);
         PyObject* key = as_property(prop)->storage_key;
         if (!key || key == Py_None) {
             continue;  // never named by a class body: no record
         }
         Ref keep_key = Ref::borrow(key);
-        Ref storage = Ref::steal(PyObject_CallNoArgs(reinterpret_cast<PyObject*>(storage_type)));
-        if (!storage) {
-            return -1;
-        }
         PyObject* map = live_field(as_dispatcher(self)->property_storage, "property storage");
-        if (!map || PyDict_SetItem(map, keep_key.get(), storage.get()) < 0) {
+        if (!map) {
             return -1;
         }
-        Ref done = Ref::steal(as_property(prop)->vtab->init_storage(prop, self, storage.get()));
-        if (!done) {
+        const int status = as_property(prop)->vtab->init_storage == root_init_storage
+                               ? defer_record(self, map, prop, keep_key.get())
+                               : prepare_record(self, map, prop, keep_key.get());
+        if (status < 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// Make the records still kept as values (before the map is shown).
+int make_all_records(PyObject* map) {
+    if (!storage_type) {
+        return 0;  // no owner was created yet
+    }
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(map, &position, &key, &value)) {
+        // Replacing a value keeps the keys, which the iteration allows.
+        if (!contract::is_record(value, storage_type) &&
+            !contract::make_deferred_record(map, key, value, storage_type)) {
             return -1;
         }
     }
@@ -156,8 +277,8 @@ PyObject* dispatcher_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     Dispatcher* d = as_dispatcher(self.get());
     d->vtab = &dispatcher_table;
     d->property_storage = PyDict_New();
-    d->client_events = PyList_New(0);
-    if (!d->property_storage || !d->client_events || create_storages(self.get(), type) < 0) {
+    d->client_events = none_ref();  // the list comes with the first client event
+    if (!d->property_storage || create_storages(self.get(), type) < 0) {
         return nullptr;
     }
     return self.release();
@@ -212,10 +333,11 @@ PyObject* property_observers(PyObject* self, PyObject* prop) {
         }
         return nullptr;
     }
-    if (!PyObject_TypeCheck(storage, storage_type)) {
-        PyErr_Format(PyExc_TypeError, "the storage record of %R is a %.200s, not a PropertyStorage", key,
-                     Py_TYPE(storage)->tp_name);
-        return nullptr;
+    if (!contract::is_record(storage, storage_type)) {
+        storage = contract::make_deferred_record(map, key ? key : Py_None, storage, storage_type);
+        if (!storage) {
+            return nullptr;
+        }
     }
     auto* record = reinterpret_cast<Storage*>(storage);
     if (!record->observers || !PyList_Check(record->observers)) {
@@ -231,7 +353,7 @@ PyObject* property_observers(PyObject* self, PyObject* prop) {
 PyObject* find_event(PyObject* self, PyObject* name, bool& failed) {
     failed = false;
     PyObject* map = live_field(as_dispatcher(self)->base.event_observers, "event observers");
-    PyObject* found = map ? PyDict_GetItemWithError(map, name) : nullptr;
+    PyObject* found = map && PyDict_Check(map) ? PyDict_GetItemWithError(map, name) : nullptr;
     failed = !found && PyErr_Occurred();
     return found;
 }
@@ -319,6 +441,13 @@ PyObject* dispatcher_register_event(PyObject* self, PyObject* args, PyObject* kw
         if (!events) {
             return nullptr;
         }
+        if (!PyList_Check(events)) {
+            set_field(d->client_events, Ref::steal(PyList_New(0)));
+            events = live_field(d->client_events, "client events");
+            if (!events) {
+                return nullptr;
+            }
+        }
         const int known = PySequence_Contains(events, name);
         if (known < 0 || (!known && PyList_Append(events, name) < 0)) {
             return nullptr;
@@ -328,6 +457,13 @@ PyObject* dispatcher_register_event(PyObject* self, PyObject* args, PyObject* kw
     PyObject* map = live_field(d->base.event_observers, "event observers");
     if (!map) {
         return nullptr;
+    }
+    if (!PyDict_Check(map)) {
+        set_field(d->base.event_observers, Ref::steal(PyDict_New()));
+        map = live_field(d->base.event_observers, "event observers");
+        if (!map) {
+            return nullptr;
+        }
     }
     const int known = PyDict_Contains(map, name);
     if (known < 0) {
@@ -466,12 +602,15 @@ PyMethodDef dispatcher_methods[] = {
 
 PyObject* get_property_storage(PyObject* self, void*) {
     PyObject* map = as_dispatcher(self)->property_storage;
+    if (map && PyDict_Check(map) && make_all_records(map) < 0) {
+        return nullptr;
+    }
     return new_ref(map ? map : Py_None);
 }
 
 PyObject* get_client_events(PyObject* self, void*) {
     PyObject* events = as_dispatcher(self)->client_events;
-    return events ? PySequence_Tuple(events) : PyTuple_New(0);
+    return events && PyList_Check(events) ? PySequence_Tuple(events) : PyTuple_New(0);
 }
 
 PyGetSetDef dispatcher_getset[] = {

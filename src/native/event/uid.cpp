@@ -54,8 +54,8 @@ PyObject* observable_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     auto* o = reinterpret_cast<Observable*>(self.get());
-    o->event_observers = PyDict_New();
-    return o->event_observers ? self.release() : nullptr;
+    o->event_observers = none_ref();  // the dict comes with the first registered event
+    return self.release();
 }
 
 int observable_traverse(PyObject* self, visitproc visit, void* arg) {

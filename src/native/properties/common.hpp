@@ -2,6 +2,7 @@
 // every property table starts from, and helpers for messages and owners.
 #pragma once
 
+#include "contract/deferred_records.hpp"
 #include "contract/event.hpp"
 #include "contract/properties.hpp"
 #include "support/compat.hpp"

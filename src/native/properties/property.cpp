@@ -78,10 +78,12 @@ Storage* storage_of(PyObject* self, PyObject* obj) {
         }
         return nullptr;
     }
-    if (!PyObject_TypeCheck(found, &storage_type)) {
-        PyErr_Format(PyExc_TypeError, "the storage record of %R is a %.200s, not a PropertyStorage", key,
-                     Py_TYPE(found)->tp_name);
-        return nullptr;
+    if (!contract::is_record(found, &storage_type)) {
+        // The converted default kept until this first use: now its record.
+        found = contract::make_deferred_record(map, key ? key : Py_None, found, &storage_type);
+        if (!found) {
+            return nullptr;
+        }
     }
     return reinterpret_cast<Storage*>(found);
 }
@@ -102,7 +104,7 @@ int keyword(PyObject* kwds, const char* name, PyObject*& found) {
 // ---- root entries -------------------------------------------------------------
 
 // Stores convert(owner, defaultvalue) without checking it: a default is taken
-// as given. Also gives the record its observers list.
+// as given. The observers list comes with the first binding.
 PyObject* root_init_storage(PyObject* self, PyObject* obj, PyObject* storage) {
     if (!PyObject_TypeCheck(storage, &storage_type)) {
         PyErr_Format(PyExc_TypeError, "init_storage needs a PropertyStorage, got %.200s", Py_TYPE(storage)->tp_name);
@@ -110,9 +112,6 @@ PyObject* root_init_storage(PyObject* self, PyObject* obj, PyObject* storage) {
     }
     Ref keep = Ref::borrow(storage);
     auto* record = reinterpret_cast<Storage*>(storage);
-    if (prepare_observers(record) < 0) {
-        return nullptr;
-    }
     Ref defaultvalue = Ref::borrow(as_property(self)->defaultvalue);
     Ref value = Ref::steal(as_property(self)->vtab->convert(self, obj, defaultvalue ? defaultvalue.get() : Py_None));
     if (!value) {

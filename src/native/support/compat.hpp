@@ -75,6 +75,22 @@ inline unsigned int type_version(const PyTypeObject* type) noexcept {
 #endif
 }
 
+// The type's version tag, given one first when it has none (0 when the
+// runtime has none left to give). 3.11 gives tags only through its method
+// cache, so a lookup through that cache stands in for the 3.12 function.
+inline unsigned int assign_type_version(PyTypeObject* type, PyObject* any_name) noexcept {
+    if (const unsigned int tag = type_version(type)) {
+        return tag;
+    }
+#if PY_VERSION_HEX >= 0x030C0000
+    (void)any_name;
+    PyUnstable_Type_AssignVersionTag(type);
+#else
+    (void)_PyType_Lookup(type, any_name);
+#endif
+    return type_version(type);
+}
+
 // ---- versions of namespaces ------------------------------------------------
 
 // A namespace's version: a number that changes whenever the entries of the

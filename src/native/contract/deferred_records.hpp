@@ -1,0 +1,45 @@
+// Storage records made on first need.
+//
+// An owner prepares the record of a property at creation only where the
+// property's init_storage does more than store its converted default. For the
+// others its property_storage map holds, under the property's storage key,
+// the converted default itself (never a PropertyStorage) until something
+// first reads, writes or binds the property; that first use replaces it with
+// a record holding the same value, in place, so the map keeps its order. The
+// property system and the owner type both make records this way, and the
+// owner's property_storage attribute shows only records.
+#pragma once
+
+#include "contract/properties.hpp"
+#include "support/ref.hpp"
+
+namespace tavo::contract {
+
+// Whether a map entry is a record (else a value kept without one).
+inline bool is_record(PyObject* entry, PyTypeObject* storage_type) noexcept {
+    return Py_IS_TYPE(entry, storage_type) || PyObject_TypeCheck(entry, storage_type);
+}
+
+// Replace the value kept under `key` in `map` with a record holding it. The
+// record is returned borrowed (the map holds it); null with an exception set
+// on failure, the map unchanged.
+inline PyObject* make_deferred_record(PyObject* map, PyObject* key, PyObject* kept_value,
+                                      PyTypeObject* storage_type) {
+    Ref value = Ref::borrow(kept_value);
+    Ref keep_key = Ref::borrow(key);
+    Ref no_args = Ref::steal(PyTuple_New(0));
+    if (!no_args) {
+        return nullptr;
+    }
+    Ref record = Ref::steal(storage_type->tp_new(storage_type, no_args.get(), nullptr));
+    if (!record) {
+        return nullptr;
+    }
+    set_field(reinterpret_cast<PropertyStorageObject*>(record.get())->value, std::move(value));
+    if (PyDict_SetItem(map, keep_key.get(), record.get()) < 0) {
+        return nullptr;
+    }
+    return record.get();  // the map's reference
+}
+
+}  // namespace tavo::contract

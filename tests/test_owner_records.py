@@ -1,0 +1,120 @@
+"""The records an owner keeps for its properties, made at creation or on first need.
+
+A property whose preparation only stores its converted default gets its record
+when it is first read, written or bound; nothing may tell the two apart.
+"""
+import gc
+import weakref
+
+import pytest
+
+from tavo.core import properties as P
+from tavo.core._attributes import _Attribute, _BooleanAttribute, _NumericAttribute
+from tavo.core._event import EventDispatcher
+
+
+def make_owner_class():
+    class Owner(EventDispatcher):
+        text = _Attribute("x")  # prepares its record (a per-owner option copy)
+        width = _NumericAttribute(10, units="px")
+        height = P.NumericProperty("2em")  # the conversion records a unit for the owner
+        flag = _BooleanAttribute(False)
+        items = P.ListProperty([1])
+        plain = P.Property(None, allownone=True)
+
+    return Owner
+
+
+@pytest.mark.parametrize("first_use", ["read", "write", "bind", "storage", "units"])
+def test_first_use_of_each_kind_finds_the_prepared_value(first_use):
+    Owner = make_owner_class()
+    owner = Owner()
+    seen = []
+    if first_use == "read":
+        assert (owner.width, owner.flag, owner.plain, owner.height) == (10, False, None, 2.0)
+    elif first_use == "write":
+        owner.width = "5pt"
+        assert owner.width == 5.0 and Owner.width.get_units(owner) == "pt"
+    elif first_use == "bind":
+        owner.bind(flag=lambda o, v: seen.append(v))
+        owner.flag = True
+        assert seen == [True]
+    elif first_use == "storage":
+        records = owner.property_storage
+        assert list(records) == ["text", "width", "height", "flag", "items", "plain"]
+        assert all(type(record) is P.PropertyStorage for record in records.values())
+        assert [records[name].value for name in ("width", "height", "flag", "plain")] == [10, 2.0, False, None]
+    else:
+        assert (Owner.height.get_units(owner), Owner.width.get_units(owner)) == ("em", "px")
+    assert Owner.text.attrvalue(owner) == "x" and list(owner.items) == [1]
+    assert Owner.width.attrvalue(owner) in ("10px", "5.0pt")
+
+
+def test_the_same_record_is_found_by_every_use():
+    Owner = make_owner_class()
+    owner = Owner()
+    calls = []
+    owner.bind(width=lambda o, v: calls.append(v))
+    record = owner.property_storage["width"]
+    owner.width = 20
+    assert record.value == 20 and calls == [20] and record.observers is not None
+    assert owner.property_storage["width"] is record
+
+
+def test_a_default_that_is_a_record_is_kept_as_a_value():
+    stored = P.PropertyStorage()
+    Owner = type("Owner", (EventDispatcher,), {"p": P.Property(stored)})
+    owner = Owner()
+    assert owner.p is stored
+    assert owner.property_storage["p"] is not stored and owner.property_storage["p"].value is stored
+
+
+def test_a_changed_class_is_seen_by_the_next_owner():
+    Owner = make_owner_class()
+    Owner()
+    Owner.extra = P.NumericProperty(3)
+    Owner.extra.__set_name__(Owner, "extra")
+    del Owner.plain
+
+    class Derived(Owner):
+        pass
+
+    for cls in (Owner, Derived):
+        assert "extra" in cls().property_storage and "plain" not in cls().property_storage
+    P_Base = type("Base", (EventDispatcher,), {})
+    Child = type("Child", (P_Base,), {})
+    Child()
+    P_Base.late = P.Property(7)
+    P_Base.late.__set_name__(P_Base, "late")
+    assert Child().late == 7
+
+
+def test_a_removed_property_is_not_kept_alive_by_the_owner_class():
+    Owner = make_owner_class()
+    Owner()
+    ref = weakref.ref(Owner.width)
+    del Owner.width
+    gc.collect()
+    assert ref() is None
+    assert Owner().flag is False
+
+
+def test_client_events_and_events_come_with_their_first_registration():
+    owner = EventDispatcher()
+    assert owner.client_events == ()
+    with pytest.raises(KeyError):
+        owner.dispatch("on_thing")
+    owner.register_event("on_click", client=True)
+    owner.register_event("on_thing")
+    seen = []
+    owner.bind(on_thing=lambda o, *args: seen.append(args))
+    owner.dispatch("on_thing", 1)
+    assert owner.client_events == ("on_click",) and seen == [(1,)]
+
+
+def test_many_classes_each_see_their_own_properties():
+    classes = [type(f"C{i}", (EventDispatcher,), {f"p{i}": P.Property(i)}) for i in range(300)]
+    for _ in range(2):
+        for i, cls in enumerate(classes):
+            owner = cls()
+            assert list(owner.property_storage) == [f"p{i}"] and getattr(owner, f"p{i}") == i
