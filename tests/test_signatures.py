@@ -5,6 +5,7 @@ the runtime strips it from ``__doc__``. stubtest (tests/test_typing.py) holds th
 stubs to the same signatures, so a parameter shown here is one mypy accepts.
 """
 import inspect
+import pathlib
 import pydoc
 import re
 
@@ -155,3 +156,12 @@ def test_a_positional_only_default_is_not_read_by_keyword(name):
     # positional argument and no keyword, so a default given by keyword is lost.
     cls = getattr(attributes, name)
     assert cls(defaultvalue=DEFAULTS[name]).defaultvalue == cls().defaultvalue != DEFAULTS[name]
+
+
+README = pathlib.Path(__file__).resolve().parent.parent / "README.md"
+
+
+@pytest.mark.skipif(not README.is_file(), reason="needs the source tree")
+def test_readme_reference_gives_each_signature():
+    shown = dict(re.findall(r"^`(_\w+)(\(.*\))`\.$", README.read_text(encoding="utf-8"), re.M))
+    assert shown == SIGNATURES
