@@ -54,13 +54,6 @@ def test_help_shows_the_signature_then_the_documentation(name):
     assert squeezed.index(re.sub(r"\s", "", cls.__doc__.splitlines()[0])) > signature_at
 
 
-@pytest.mark.no_leakcheck
-@pytest.mark.parametrize("name", SIGNATURES)
-def test_a_subclass_without_its_own_constructor_shows_the_same_parameters(name):
-    sub = type("Sub", (getattr(attributes, name),), {})
-    assert str(inspect.signature(sub)) == SIGNATURES[name]
-
-
 # Each parameter a signature shows must change something the caller can see.
 # A probe gives the value to pass, the other arguments it needs, and what to
 # look at on the attribute and an owner; a parameter without a probe fails.
