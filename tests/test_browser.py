@@ -2,8 +2,10 @@
 
 The page's own script writes what the browser made of each element (inline
 declarations as parsed, computed styles, attributes, DOM properties, and the
-events sent when the buttons are clicked) into #computed; Chromium's
---dump-dom hands the document back after the script has run.
+events sent when the buttons are clicked) into #computed, and above it marks
+each rendered value accepted or dropped in the verdict table; Chromium's
+--dump-dom hands the document back after the script has run. A page of values
+the browser does not take checks that the verdict tells them apart.
 """
 import html
 import json
@@ -15,6 +17,9 @@ import subprocess
 import pytest
 
 from tavo import demo
+from tavo.core._attributes import (
+    _Attribute, _ColorAttribute, _GenericEventAttribute, _ListAttribute, _LogicalAttribute, _NumericAttribute,
+)
 
 BROWSERS = ("chromium", "chromium-browser")
 # Set where the check must run (CI): a missing browser fails instead of skipping.
@@ -37,12 +42,11 @@ def find_browser():
     pytest.skip(message)
 
 
-@pytest.fixture(scope="module")
-def report(tmp_path_factory):
+def dump_dom(page_text, folder):
+    """The document after the page's script ran in headless Chromium."""
     browser = find_browser()
-    folder = tmp_path_factory.mktemp("browser")
     page = folder / "index.html"
-    page.write_text(demo.build_page(DEMO), encoding="utf-8")
+    page.write_text(page_text, encoding="utf-8")
     env = {key: value for key, value in os.environ.items() if key not in SANITIZER_ENV}
     run = subprocess.run(
         [
@@ -52,8 +56,18 @@ def report(tmp_path_factory):
         capture_output=True, text=True, timeout=120, env=env, cwd=folder,
     )
     assert run.returncode == 0, run.stderr[-2000:]
-    found = re.search(r'<pre id="computed">(.*?)</pre>', run.stdout, re.S)
-    assert found, run.stdout[-2000:]
+    return run.stdout
+
+
+@pytest.fixture(scope="module")
+def dumped(tmp_path_factory):
+    return dump_dom(demo.build_page(DEMO), tmp_path_factory.mktemp("browser"))
+
+
+@pytest.fixture(scope="module")
+def report(dumped):
+    found = re.search(r'<pre id="computed">(.*?)</pre>', dumped, re.S)
+    assert found, dumped[-2000:]
     text = html.unescape(found.group(1))
     assert text.startswith("{"), f"the page's script did not run: {text!r}"
     return json.loads(text)
@@ -153,3 +167,80 @@ def test_browser_sees_the_class_list(report):
 )
 def test_click_handlers_run_unless_disabled(report, button, sent):
     assert report["clicked"][button] == sent
+
+
+# The verdict: one row per rendered value, judged by the page's script.
+ROWS = [
+    pytest.param(id, index, row.value, id=f"{id}-{row.value}")
+    for id, element in demo.read_verdict(demo.build_page(DEMO)).items()
+    for index, row in enumerate(element.rows)
+]
+
+
+@pytest.mark.no_leakcheck
+@pytest.mark.parametrize("element, index, value", ROWS)
+def test_verdict_accepts_every_value_of_the_demo(dumped, element, index, value):
+    row = demo.read_verdict(dumped)[element].rows[index]
+    assert (row.value, row.verdict) == (value, "accepted"), row.seen
+
+
+@pytest.mark.no_leakcheck
+def test_verdict_counts_per_element_above_the_raw_data(dumped):
+    verdict = demo.read_verdict(dumped)
+    assert {id: element.summary for id, element in verdict.items()} == {
+        id: f"{len(element.rows)} accepted" for id, element in verdict.items()
+    }
+    assert list(verdict) == ["panel", "name", "password", "save", "delete"]
+    assert dumped.index('<table id="verdict">') < dumped.index('<pre id="computed">')
+
+
+class Faulty(demo.Component):
+    """Values the browser does not take, each beside one it does."""
+
+    tag = "input"
+    classes = _ListAttribute(["box", "wide tall"], attrtype="class")
+    plain_color = _ColorAttribute([255, 128, 0], attrtype="style", attrname="color")
+    width = _NumericAttribute(5, units="px", attrtype="style")
+    height = _NumericAttribute(5, units="px", attrtype="style")
+    kind = _Attribute("secret", attrtype="element", attrname="type")
+    drag = _Attribute("yes", attrtype="element", attrname="draggable")
+    spellcheck = _LogicalAttribute(True, attrtype="element")
+    onchange = _GenericEventAttribute(True, "if (", attrtype="element")
+    onfocus = _GenericEventAttribute(True, "this.select();", attrtype="element")
+
+
+# The stylesheet's rule wins over the inline width.
+FAULTY_RULE = "#faulty { width: 1px !important; }"
+
+
+@pytest.fixture(scope="module")
+def faulty(tmp_path_factory):
+    page = demo.build_page(demo.Demo(Faulty(id="faulty"), []))
+    page = page.replace("</style>", FAULTY_RULE + "\n</style>", 1)
+    return demo.read_verdict(dump_dom(page, tmp_path_factory.mktemp("faulty")))["faulty"]
+
+
+@pytest.mark.no_leakcheck
+@pytest.mark.parametrize(
+    "shown, verdict, seen",
+    [
+        ("class box", "accepted", "in the class list"),
+        ("class wide tall", "dropped", 'the class list is ["box","wide","tall"]'),
+        ("color: 1.0, 0.5019607843137255, 0.0", "dropped", "the CSS parser refused the declaration"),
+        ("width: 5px", "dropped", "computed 1px: another rule wins over 5px"),
+        ("height: 5px", "accepted", "computed 5px"),
+        ('type="secret"', "dropped", 'the DOM property reads "text"'),
+        ('draggable="yes"', "dropped", "the DOM property reads false"),
+        ('spellcheck="true"', "accepted", "the DOM property reads true"),
+        ('onchange="if ("', "dropped", "the handler code did not compile"),
+        ('onfocus="this.select();"', "accepted", "a handler function"),
+    ],
+)
+def test_verdict_drops_what_the_browser_does_not_take(faulty, shown, verdict, seen):
+    rows = {str(row.value): row for row in faulty.rows}
+    assert (rows[shown].verdict, rows[shown].seen) == (verdict, seen)
+
+
+@pytest.mark.no_leakcheck
+def test_verdict_counts_the_dropped_values(faulty):
+    assert faulty.summary == "4 accepted, 6 dropped"

@@ -214,3 +214,36 @@ def test_module_runs_without_tracebacks(tmp_path):
     assert run.stderr == ""
     assert "Values the attributes refused:" in run.stdout and "Traceback" not in run.stdout
     assert target.read_text(encoding="utf-8").startswith("<!DOCTYPE html>")
+
+
+PAGE_TEXT = demo.build_page(DEMO)
+VERDICT = demo.read_verdict(PAGE_TEXT)
+WITH_ID = [component for component in demo.components_of(DEMO.root) if component.id]
+
+
+def test_verdict_opens_the_report_above_the_raw_data():
+    report = PAGE_TEXT.index("<h2>What the browser made of them</h2>")
+    assert report < PAGE_TEXT.index('<table id="verdict">') < PAGE_TEXT.index('<pre id="computed">')
+    assert list(VERDICT) == [component.id for component in WITH_ID]
+
+
+@pytest.mark.parametrize("component", WITH_ID, ids=[component.id for component in WITH_ID])
+def test_verdict_has_a_row_per_rendered_value_not_checked_before_the_script(component):
+    element = VERDICT[component.id]
+    expected = [value for value in demo.rendered_values(component) if value.name != "id"]
+    assert [row.value for row in element.rows] == expected
+    assert {row.verdict for row in element.rows} == {demo.NOT_CHECKED}
+    assert element.summary == demo.NOT_CHECKED
+
+
+@pytest.mark.parametrize("component", WITH_ID, ids=[component.id for component in WITH_ID])
+def test_verdict_rows_cover_every_value_on_the_element(component):
+    # Read from the start tag as the page has it, not from the attributes.
+    attributes = dict(PAGE.elements[component.id][1])
+    rows = {(row.value.kind, row.value.name, row.value.text) for row in VERDICT[component.id].rows}
+    on_page = {("class", "class", name) for name in attributes.pop("class", "").split()}
+    if "style" in attributes:
+        on_page |= {("style", *declaration) for declaration in declarations(attributes.pop("style")).items()}
+    attributes.pop("id")
+    on_page |= {("element", name, value) for name, value in attributes.items()}
+    assert rows == on_page

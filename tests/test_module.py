@@ -407,6 +407,11 @@ def test_import_on_the_built_version_does_not_warn():
         ("_VariableListAttribute", "A ListAttribute that allows you to work with a variable number of",
          ["expanded into a length four list [left, top, right, bottom]"]),
         ("_ColorAttribute", "A ListAttribute with 3 or 4 elements with RGB or RGBA color values.", []),
+        ("_BooleanAttribute", "Html attribute class with a boolean value.",
+         ["Returns `attrname` when the value is true and an empty string when it is false."]),
+        ("_LogicalAttribute", "Html attribute class with a logical value.",
+         ["Returns 'true' or 'false' as text, and an empty string when the value is None."]),
+        ("_ListAttribute", "Html attribute class which returns a comma separated list of values as strings.", []),
         ("_GenericEventAttribute",
          "An event attribute class like `onclick` for the button input element.\n"
          "Event attributes can be activated/deactivated  by setting them to True/False.", []),

@@ -3,8 +3,10 @@
 mypy finds the stubs next to the imported package: through MYPYPATH for a
 build tree on PYTHONPATH, through the installed package's py.typed otherwise.
 """
+import inspect
 import os
 import pathlib
+import re
 import subprocess
 import sys
 import textwrap
@@ -12,6 +14,7 @@ import textwrap
 import pytest
 
 import tavo
+import tavo.core._attributes as attributes
 import tavo.demo
 
 pytest.importorskip("mypy", reason="mypy is not installed (pip install '.[test]')")
@@ -132,3 +135,81 @@ def test_stubs_type_user_code(tmp_path, cache):
     source.write_text(textwrap.dedent(USAGE), encoding="utf-8")
     run = run_mypy(["mypy", "--strict", "--cache-dir", cache, str(source)], tmp_path)
     assert run.returncode == 0, run.stdout + run.stderr
+
+
+# Keywords the constructors do not read: at run time they are ignored (or, for
+# a default given by keyword where it is positional-only, lost), so the stubs
+# must make them errors. Each call is checked on its own line of one program.
+REFUSED = [
+    ('_GenericEventAttribute(event_js="this.blur();")', 'Unexpected keyword argument "event_js"'),
+    ("_GenericEventAttribute(event_handler=handler)", 'Unexpected keyword argument "event_handler"'),
+    ("_GenericEventAttribute(event_args={})", 'Unexpected keyword argument "event_args"'),
+    ("_GenericEventAttribute(remdispatch=True)", 'Unexpected keyword argument "remdispatch"'),
+    ("_GenericEventAttribute(allownone=False)", 'Unexpected keyword argument "allownone"'),
+    ('_NumericAttribute(0, unit="px")', 'Unexpected keyword argument "unit"'),
+    ("_NumericAttribute(defaultvalue=5)", 'Unexpected keyword argument "defaultvalue"'),
+    ("_BoundedNumericAttribute(0, minimum=0)", 'Unexpected keyword argument "minimum"'),
+    ('_Attribute("a", option=["a"])', 'Unexpected keyword argument "option"'),
+    ('_Attribute("a", allownone=False)', 'Unexpected keyword argument "allownone"'),
+    ("_VariableListAttribute([0, 0], lenght=2)", 'Unexpected keyword argument "lenght"'),
+    ("_VariableListAttribute(defaultvalue=[1, 2])", 'Unexpected keyword argument "defaultvalue"'),
+    ("_BooleanAttribute(False, allow_none=True)", 'Unexpected keyword argument "allow_none"'),
+    ("_LogicalAttribute(None, options=[])", 'Unexpected keyword argument "options"'),
+    ('_ListAttribute([], attr_type="class")', 'Unexpected keyword argument "attr_type"'),
+    ('_ColorAttribute(None, fromat="css")', 'Unexpected keyword argument "fromat"'),
+]
+CALLS_HEADER = '''
+from typing import Any
+
+from tavo.core._attributes import (
+    _Attribute, _BooleanAttribute, _BoundedNumericAttribute, _ColorAttribute, _GenericEventAttribute,
+    _ListAttribute, _LogicalAttribute, _NumericAttribute, _VariableListAttribute,
+)
+
+
+def handler(obj: Any, name: str, *, prevent_default: bool, event_args: Any, event_js: str, dispatch: bool) -> str:
+    return name
+
+'''
+
+
+def every_shown_keyword():
+    """For each class, a call passing every parameter its signature shows, by keyword where it can."""
+    for name in attributes.__all__ + ("_LogicalAttribute", "_ListAttribute"):
+        positional, keywords = [], []
+        for parameter in inspect.signature(getattr(attributes, name)).parameters.values():
+            text = repr(parameter.default)
+            if parameter.kind is parameter.POSITIONAL_ONLY:
+                positional.append(text)
+            else:
+                keywords.append(f"{parameter.name}={text}")
+        yield f"{name}({', '.join(positional + keywords)})"
+
+
+@pytest.fixture(scope="module")
+def checked_calls(tmp_path_factory, cache):
+    """mypy's messages for REFUSED and for every_shown_keyword(), by the call they are about."""
+    folder = tmp_path_factory.mktemp("calls")
+    calls = [call for call, _ in REFUSED] + list(every_shown_keyword())
+    header = textwrap.dedent(CALLS_HEADER)
+    first = header.count("\n") + 1
+    (folder / "calls.py").write_text(header + "\n".join(calls) + "\n", encoding="utf-8")
+    run = run_mypy(["mypy", "--strict", "--cache-dir", cache, "calls.py"], folder)
+    messages = {call: [] for call in calls}
+    for line in run.stdout.splitlines():
+        found = re.match(r"calls\.py:(\d+): error: (.*)", line)
+        if found:
+            index = int(found.group(1)) - first
+            assert 0 <= index < len(calls), line
+            messages[calls[index]].append(found.group(2))
+    return messages
+
+
+@pytest.mark.parametrize("call, message", REFUSED, ids=[call for call, _ in REFUSED])
+def test_stubs_refuse_keywords_the_constructors_do_not_read(checked_calls, call, message):
+    assert [text for text in checked_calls[call] if message in text], checked_calls[call]
+
+
+@pytest.mark.parametrize("call", list(every_shown_keyword()))
+def test_stubs_accept_every_parameter_the_signature_shows(checked_calls, call):
+    assert checked_calls[call] == []

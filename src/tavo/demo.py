@@ -9,8 +9,11 @@ Every element's ``style``, ``class`` and other attributes come from the
 attribute objects its class declares: their ``attrtype`` says where a value
 goes, ``attrname`` gives its name on the page and ``attrvalue`` its text. A
 small script at the end of the page reports what the browser made of each
-value (the inline declarations it parsed, the computed styles, the attributes
-and their DOM properties, and the events sent when the buttons are clicked).
+value: first a verdict per element, each rendered value marked accepted (the
+browser's computed style, class list or DOM property is that value) or
+dropped, then the raw data (the inline declarations it parsed, the computed
+styles, the attributes and their DOM properties, and the events sent when the
+buttons are clicked).
 
 The functions below build the page without writing it, for tests and for
 code that embeds the demo.
@@ -19,6 +22,7 @@ from __future__ import annotations
 
 import argparse
 import html
+import html.parser
 import json
 import os
 import pathlib
@@ -168,17 +172,31 @@ def attributes_of(component: EventDispatcher) -> list[HtmlAttribute]:
     return list(found.values())
 
 
-def rendered_attributes(component: EventDispatcher) -> dict[str, str | None]:
-    """The page attributes of a component, by name; None stands for a boolean attribute without a value.
+@dataclass(frozen=True)
+class RenderedValue:
+    """One value a component puts on its element: a style declaration, a class name or an attribute."""
 
-    Style attributes are joined into ``style``, class attributes into
-    ``class`` (a list attribute renders its items separated by commas, a
-    boolean one its name), element attributes stand by their own name.
-    Attributes that render the empty text are left out.
+    kind: str  # "style", "class" or "element"
+    name: str  # the style property or the attribute name; "class" for a class name
+    text: str | None  # the rendered text; None for a boolean attribute, present without a value
+
+    def __str__(self) -> str:
+        if self.kind == "style":
+            return f"{self.name}: {self.text}"
+        if self.kind == "class":
+            return f"class {self.text}"
+        return self.name if self.text is None else f'{self.name}="{self.text}"'
+
+
+def rendered_values(component: EventDispatcher) -> list[RenderedValue]:
+    """What a component's attributes put on its element, in declaration order.
+
+    A class attribute gives one value per class name (a list attribute renders
+    its items separated by commas, a boolean one its name); a boolean element
+    attribute gives its name without a value. Attributes that render the empty
+    text give nothing.
     """
-    styles: list[str] = []
-    classes: list[str] = []
-    elements: dict[str, str | None] = {}
+    values: list[RenderedValue] = []
     for attr in attributes_of(component):
         if attr.attrtype not in KINDS:
             continue
@@ -187,13 +205,32 @@ def rendered_attributes(component: EventDispatcher) -> dict[str, str | None]:
         if text == "":
             continue
         if attr.attrtype == "style":
-            styles.append(f"{attr.attrname}: {text}")
+            values.append(RenderedValue("style", attr.attrname, text))
         elif attr.attrtype == "class":
-            classes.extend(item for part in text.split(",") if (item := part.strip()))
+            values.extend(RenderedValue("class", "class", item) for part in text.split(",") if (item := part.strip()))
         elif isinstance(attr, _BooleanAttribute):
-            elements[text] = None
+            values.append(RenderedValue("element", text, None))
         else:
-            elements[attr.attrname] = text
+            values.append(RenderedValue("element", attr.attrname, text))
+    return values
+
+
+def rendered_attributes(component: EventDispatcher) -> dict[str, str | None]:
+    """The page attributes of a component, by name; None stands for a boolean attribute without a value.
+
+    Style declarations are joined into ``style``, class names into ``class``,
+    element attributes stand by their own name (``id`` first).
+    """
+    styles: list[str] = []
+    classes: list[str] = []
+    elements: dict[str, str | None] = {}
+    for value in rendered_values(component):
+        if value.kind == "style":
+            styles.append(str(value))
+        elif value.kind == "class":
+            classes.append(value.text or "")
+        else:
+            elements[value.name] = value.text
     result: dict[str, str | None] = {}
     if "id" in elements:
         result["id"] = elements.pop("id")
@@ -293,9 +330,13 @@ body { font-family: sans-serif; color: rgb(32, 32, 32); margin: 2em; }
 .panel { border: 1px solid rgb(96, 96, 96); border-radius: 6px; }
 .highlighted { box-shadow: 0 0 8px rgb(255, 128, 0); }
 button { font-size: 14px; margin: 0 8px 0 0; }
-pre { background: rgb(245, 245, 245); padding: 1em; }"""
+pre { background: rgb(245, 245, 245); padding: 1em; }
+#verdict { border-collapse: collapse; margin: 1em 0; }
+#verdict th, #verdict td { text-align: left; padding: 0.2em 0.8em; vertical-align: top; }
+#verdict tr.dropped { background: rgb(255, 224, 224); }"""
 
-# Fills #computed with what the browser made of the rendered attributes.
+# Fills #computed with what the browser made of the rendered attributes, then
+# the verdict table above it (accepted or dropped, per rendered value).
 REPORT_SCRIPT = """\
 window.tavo = { sent: [], send(id, event, args) { this.sent.push([id, event, args]); } };
 const CHECKS = %s;
@@ -323,6 +364,65 @@ for (const [id, check] of Object.entries(CHECKS)) {
   }
   report.elements[id] = entry;
 }
+// The verdict: each rendered value is accepted when what the browser computed
+// (a style) or reflects (a class, an attribute's DOM property) is that value,
+// dropped when it is not.
+function judgeStyle(element, name) {
+  const declared = element.style.getPropertyValue(name);
+  if (declared === "") {
+    return ["dropped", "the CSS parser refused the declaration"];
+  }
+  const computed = getComputedStyle(element).getPropertyValue(name);
+  const saved = element.getAttribute("style");
+  element.style.setProperty(name, declared, "important");
+  const own = getComputedStyle(element).getPropertyValue(name);
+  element.setAttribute("style", saved);
+  return computed === own ? ["accepted", "computed " + computed]
+                          : ["dropped", "computed " + computed + ": another rule wins over " + own];
+}
+function judgeClass(element, name) {
+  return element.classList.contains(name) ? ["accepted", "in the class list"]
+                                          : ["dropped", "the class list is " + JSON.stringify([...element.classList])];
+}
+function resolvesTo(text, value) {
+  try { return new URL(text, document.baseURI).href === value; } catch (error) { return false; }
+}
+function judgeAttribute(element, name, text) {
+  const expected = text === null ? "" : text;
+  const attribute = element.getAttribute(name);
+  if (attribute !== expected) {
+    return ["dropped", "the attribute reads " + JSON.stringify(attribute)];
+  }
+  if (name.startsWith("on") && name in element) {
+    return typeof element[name] === "function" ? ["accepted", "a handler function"]
+                                               : ["dropped", "the handler code did not compile"];
+  }
+  const value = element[PROPERTY_NAMES[name] || name];
+  if (value === undefined || value === null) {
+    return ["accepted", "kept as an attribute"];
+  }
+  const shown = String(value);
+  const reflects = typeof value === "boolean"
+    ? (text === null ? value : shown === expected.toLowerCase())
+    : shown.toLowerCase() === expected.toLowerCase() || (typeof value === "string" && resolvesTo(expected, value));
+  return [reflects ? "accepted" : "dropped", "the DOM property reads " + JSON.stringify(value)];
+}
+for (const body of document.querySelectorAll("#verdict tbody[data-element]")) {
+  const element = document.getElementById(body.dataset.element);
+  const counts = { accepted: 0, dropped: 0 };
+  for (const row of body.querySelectorAll("tr[data-kind]")) {
+    const name = row.dataset.name;
+    const text = row.hasAttribute("data-value") ? row.dataset.value : null;
+    const [verdict, seen] = row.dataset.kind === "style" ? judgeStyle(element, name)
+      : row.dataset.kind === "class" ? judgeClass(element, text) : judgeAttribute(element, name, text);
+    counts[verdict] += 1;
+    row.className = verdict;
+    row.querySelector(".verdict").textContent = verdict;
+    row.querySelector(".seen").textContent = seen;
+  }
+  body.querySelector(".summary").textContent =
+    counts.accepted + " accepted" + (counts.dropped ? ", " + counts.dropped + " dropped" : "");
+}
 for (const button of document.querySelectorAll("button[id]")) {
   const before = tavo.sent.length;
   button.click();
@@ -343,6 +443,96 @@ def page_checks(root: Component) -> dict[str, dict[str, list[str]]]:
                 names[str(attr.attrtype)].append(attr.attrname)
         checks[component.id] = names
     return checks
+
+
+NOT_CHECKED = "not checked"
+
+
+def verdict_table(root: Component) -> str:
+    """The verdict, one body per element with an id and one row per rendered value, each not checked yet.
+
+    The page's script marks each row accepted or dropped and counts them in
+    the element's heading; without JavaScript the rows stay not checked.
+    """
+    esc = html.escape
+    lines = ['<table id="verdict">', "<thead><tr><th>rendered</th><th>verdict</th><th>the browser</th></tr></thead>"]
+    for component in components_of(root):
+        if not component.id:
+            continue
+        lines.append(f'<tbody data-element="{esc(component.id)}">')
+        lines.append(
+            f'<tr><th colspan="3">#{esc(component.id)} &lt;{component.tag}&gt;: '
+            f'<span class="summary">{NOT_CHECKED}</span></th></tr>'
+        )
+        for value in rendered_values(component):
+            if value.kind == "element" and value.name == "id":
+                continue
+            data = f'data-kind="{value.kind}" data-name="{esc(value.name)}"'
+            if value.text is not None:
+                data += f' data-value="{esc(value.text)}"'
+            lines.append(
+                f'<tr {data}><td><code>{esc(str(value))}</code></td>'
+                f'<td class="verdict">{NOT_CHECKED}</td><td class="seen"></td></tr>'
+            )
+        lines.append("</tbody>")
+    lines.append("</table>")
+    return "\n".join(lines)
+
+
+@dataclass
+class VerdictRow:
+    value: RenderedValue
+    verdict: str
+    seen: str
+
+
+@dataclass
+class ElementVerdict:
+    summary: str
+    rows: list[VerdictRow]
+
+
+class _VerdictReader(html.parser.HTMLParser):
+    def __init__(self) -> None:
+        super().__init__()
+        self.found: dict[str, ElementVerdict] = {}
+        self._element: ElementVerdict | None = None
+        self._cell = ""
+
+    def handle_starttag(self, tag: str, attrs: list[tuple[str, str | None]]) -> None:
+        given = dict(attrs)
+        if tag == "tbody" and given.get("data-element") is not None:
+            self._element = self.found[str(given["data-element"])] = ElementVerdict("", [])
+        elif self._element is None:
+            return
+        elif tag == "tr" and given.get("data-kind") is not None:
+            value = RenderedValue(str(given["data-kind"]), str(given.get("data-name")), given.get("data-value"))
+            self._element.rows.append(VerdictRow(value, "", ""))
+        elif given.get("class") in ("summary", "verdict", "seen"):
+            self._cell = str(given["class"])
+
+    def handle_endtag(self, tag: str) -> None:
+        if tag == "tbody":
+            self._element = None
+        if tag in ("span", "td"):
+            self._cell = ""
+
+    def handle_data(self, data: str) -> None:
+        if self._element is None or not self._cell:
+            return
+        if self._cell == "summary":
+            self._element.summary += data
+        elif self._element.rows:
+            row = self._element.rows[-1]
+            setattr(row, self._cell, getattr(row, self._cell) + data)
+
+
+def read_verdict(page: str) -> dict[str, ElementVerdict]:
+    """The verdict table of a page by element id, as built or as a browser left it (``chromium --dump-dom``)."""
+    reader = _VerdictReader()
+    reader.feed(page)
+    reader.close()
+    return reader.found
 
 
 def script_json(value: object) -> str:
@@ -375,6 +565,10 @@ def build_page(demo: Demo | None = None) -> str:
 {refused}
 </ul>
 <h2>What the browser made of them</h2>
+<p>Each rendered value is <em>accepted</em> when the browser's computed style, class list or DOM property
+is that value, <em>dropped</em> when it is not (this check needs JavaScript).</p>
+{verdict_table(demo.root)}
+<h3>Raw data</h3>
 <pre id="computed">(this report needs JavaScript)</pre>
 <script>
 {REPORT_SCRIPT % script_json(page_checks(demo.root))}

@@ -315,6 +315,7 @@ PyGetSetDef attribute_getset[] = {
 };
 
 const char attribute_doc[] =
+    "_Attribute(defaultvalue='', *, attrtype='', attrname='', sync=0, options=[], values=[])\n--\n\n"
     "General Html attribute class with a string value.\n"
     "\n"
     ":Parameters:\n"

@@ -245,6 +245,7 @@ const void* build_table() {
 CommonGetters<Self> getters{GETTER_NAMES("_ColorAttribute")};
 
 const char color_doc[] =
+    "_ColorAttribute(defaultvalue=None, *, attrtype='', attrname='', format='', sync=0, options=[])\n--\n\n"
     "A ListAttribute with 3 or 4 elements with RGB or RGBA color values.\n"
     "\n"
     ":Parameters:\n"

@@ -241,6 +241,8 @@ const void* build_table() {
 CommonGetters<Self> getters{GETTER_NAMES("_GenericEventAttribute")};
 
 const char event_doc[] =
+    "_GenericEventAttribute(defaultvalue=False, eventhandler=None, prevent_default=False, "
+    "eventargs=None, eventjs='', dispatch=True, *, attrtype='', attrname='', sync=0)\n--\n\n"
     "An event attribute class like `onclick` for the button input element.\n"
     "Event attributes can be activated/deactivated  by setting them to True/False.\n"
     "\n"

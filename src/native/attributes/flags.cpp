@@ -110,6 +110,7 @@ int boolean_init(PyObject* self, PyObject* args, PyObject* kwds) {
 CommonGetters<Self> boolean_getters{GETTER_NAMES("_BooleanAttribute")};
 
 const char boolean_doc[] =
+    "_BooleanAttribute(defaultvalue=False, /, *, attrtype='', attrname='', sync=0, allownone=False)\n--\n\n"
     "Html attribute class with a boolean value.\n"
     "\n"
     "Returns `attrname` when the value is true and an empty string when it is false.\n"
@@ -148,6 +149,7 @@ int logical_init(PyObject* self, PyObject* args, PyObject* kwds) {
 CommonGetters<Self> logical_getters{GETTER_NAMES("_LogicalAttribute")};
 
 const char logical_doc[] =
+    "_LogicalAttribute(defaultvalue=False, /, *, attrtype='', attrname='', sync=0)\n--\n\n"
     "Html attribute class with a logical value.\n"
     "\n"
     "Returns 'true' or 'false' as text, and an empty string when the value is None.\n"

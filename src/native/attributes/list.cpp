@@ -151,6 +151,8 @@ const void* build_table() {
 CommonGetters<Self> getters{GETTER_NAMES("_ListAttribute")};
 
 const char list_doc[] =
+    "_ListAttribute(defaultvalue=[], /, *, length=None, attrtype='', attrname='', sync=0, "
+    "allownone=False)\n--\n\n"
     "Html attribute class which returns a comma separated list of values as strings.\n"
     "\n"
     ":Parameters:\n"

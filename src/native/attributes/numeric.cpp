@@ -150,6 +150,7 @@ using NumericSlots =
 CommonGetters<NumericAttributeObject, true> numeric_getters{GETTER_NAMES("_NumericAttribute")};
 
 const char numeric_doc[] =
+    "_NumericAttribute(defaultvalue=0, /, *, units='', attrtype='', attrname='', sync=0, options=[])\n--\n\n"
     "Html attribute class with a numeric value.\n"
     "\n"
     ":Parameters:\n"
@@ -240,6 +241,8 @@ using BoundedSlots =
 CommonGetters<BoundedNumericAttributeObject, true> bounded_getters{GETTER_NAMES("_BoundedNumericAttribute")};
 
 const char bounded_doc[] =
+    "_BoundedNumericAttribute(defaultvalue=0, /, *, min=None, max=None, units='', attrtype='', "
+    "attrname='', sync=0, options=[])\n--\n\n"
     "Html attribute class with a bounded numeric value.\n"
     "\n"
     ":Parameters:\n"

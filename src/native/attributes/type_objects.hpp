@@ -11,6 +11,10 @@ namespace tavo::attributes {
 struct AttributeTypeSlots {
     const char* name;
     Py_ssize_t basicsize;
+    // Begins with the constructor's signature line, "_Name(params)\n--\n\n":
+    // the runtime gives it as __text_signature__ (read by inspect.signature and
+    // help) and leaves it out of __doc__. It lists the keywords the constructor
+    // and its base really read, as the type stubs do.
     const char* doc;
     newfunc create;
     initproc init;

@@ -316,6 +316,8 @@ using VarlistSlots =
 CommonGetters<VariableListAttributeObject, true> getters{GETTER_NAMES("_VariableListAttribute")};
 
 const char varlist_doc[] =
+    "_VariableListAttribute(defaultvalue=[0, 0, 0, 0], /, *, length=4, attrtype='', attrname='', sync=0, "
+    "options=[])\n--\n\n"
     "A ListAttribute that allows you to work with a variable number of\n"
     "list items and to expand them to the desired list size.\n"
     "\n"

@@ -68,7 +68,6 @@ class _Attribute(Property):
         sync: int = 0,
         options: Iterable[Any] = ...,
         values: Iterable[Any] = ...,
-        **kw: Any,
     ) -> None: ...
     @overload
     def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
@@ -94,13 +93,13 @@ class _NumericAttribute(NumericProperty):
     def __init__(
         self,
         defaultvalue: _UnitValue | None = 0,
+        /,
         *,
         units: str = "",
         attrtype: str | None = "",
         attrname: str | None = "",
         sync: int = 0,
         options: Iterable[Any] = ...,
-        **kw: Any,
     ) -> None: ...
     @overload
     def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
@@ -124,14 +123,15 @@ class _BoundedNumericAttribute(BoundedNumericProperty):
     def __init__(
         self,
         defaultvalue: _UnitValue | None = 0,
+        /,
         *,
         min: float | None = None,
         max: float | None = None,
+        units: str = "",
         attrtype: str | None = "",
         attrname: str | None = "",
         sync: int = 0,
         options: Iterable[Any] = ...,
-        **kw: Any,
     ) -> None: ...
     @overload
     def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
@@ -154,14 +154,14 @@ class _VariableListAttribute(VariableListProperty):
 
     def __init__(
         self,
-        defaultvalue: _ListValue | None = None,
+        defaultvalue: _ListValue | None = ...,
+        /,
         *,
         length: int = 4,
         attrtype: str | None = "",
         attrname: str | None = "",
         sync: int = 0,
         options: Iterable[Any] = ...,
-        **kw: Any,
     ) -> None: ...
     @overload
     def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
@@ -183,7 +183,14 @@ class _BooleanAttribute(BooleanProperty):
     """An HTML boolean attribute (`disabled`): renders its page name while the value is true, else ""."""
 
     def __init__(
-        self, defaultvalue: Any = False, *, attrtype: str | None = "", attrname: str | None = "", sync: int = 0, **kw: Any
+        self,
+        defaultvalue: Any = False,
+        /,
+        *,
+        attrtype: str | None = "",
+        attrname: str | None = "",
+        sync: int = 0,
+        allownone: bool = False,
     ) -> None: ...
     @property
     def sync(self) -> int: ...
@@ -198,7 +205,7 @@ class _LogicalAttribute(BooleanProperty):
     """A `true` / `false` attribute: renders "true", "false", or "" for None."""
 
     def __init__(
-        self, defaultvalue: Any = False, *, attrtype: str | None = "", attrname: str | None = "", sync: int = 0, **kw: Any
+        self, defaultvalue: Any = False, /, *, attrtype: str | None = "", attrname: str | None = "", sync: int = 0
     ) -> None: ...
     @property
     def sync(self) -> int: ...
@@ -215,12 +222,13 @@ class _ListAttribute(ListProperty):
     def __init__(
         self,
         defaultvalue: Iterable[Any] | None = ...,
+        /,
         *,
         length: int | None = None,
         attrtype: str | None = "",
         attrname: str | None = "",
         sync: int = 0,
-        **kw: Any,
+        allownone: bool = False,
     ) -> None: ...
     @property
     def sync(self) -> int: ...
@@ -243,7 +251,6 @@ class _ColorAttribute(Property):
         format: str | None = "",
         sync: int = 0,
         options: Iterable[Any] = ...,
-        **kw: Any,
     ) -> None: ...
     @overload
     def __get__(self, instance: None, owner: type[Any] | None = None, /) -> Self: ...
@@ -278,7 +285,6 @@ class _GenericEventAttribute(BooleanProperty):
         attrtype: str | None = "",
         attrname: str | None = "",
         sync: int = 0,
-        **kw: Any,
     ) -> None: ...
     @property
     def sync(self) -> int: ...
