@@ -24,7 +24,16 @@ class SubList(ObservableList):
 
 @pytest.mark.parametrize(
     "value, expected",
-    [([1, 2.5, "a"], "1, 2.5, a"), ([], ""), ([""], ""), ([True, None, [1, 2]], "True, None, [1, 2]")],
+    [
+        ([1, 2.5, "a"], "1, 2.5, a"),
+        ([], ""),
+        ([""], ""),
+        ([True, None, [1, 2]], "True, None, [1, 2]"),
+        # items of every storage width, joined into the widest: a narrower one is widened
+        (["a", "é", "€", "\U0001f600", "b"], "a, é, €, \U0001f600, b"),
+        (["\U0001f600", "a"], "\U0001f600, a"),
+        (["é", "ascii"], "é, ascii"),
+    ],
 )
 def test_rendering(value, expected):
     owner = Owner()

@@ -49,15 +49,24 @@ inline PyObject* join_texts(PyObject* separator, PyObject* const* items, Py_ssiz
     if (!result) {
         return nullptr;
     }
+    // A piece of the result's width is copied as it is; a narrower one is
+    // widened by the runtime.
+    const int kind = PyUnicode_KIND(result);
+    auto* data = static_cast<char*>(PyUnicode_DATA(result));
     Py_ssize_t at = 0;
+    auto copy = [&](PyObject* piece, Py_ssize_t piece_length) {
+        if (PyUnicode_KIND(piece) == kind) {
+            std::memcpy(data + at * kind, PyUnicode_DATA(piece), static_cast<std::size_t>(piece_length) * kind);
+        } else {
+            PyUnicode_CopyCharacters(result, at, piece, 0, piece_length);
+        }
+        at += piece_length;
+    };
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (i > 0 && separator_length > 0) {
-            PyUnicode_CopyCharacters(result, at, separator, 0, separator_length);
-            at += separator_length;
+            copy(separator, separator_length);
         }
-        const Py_ssize_t item_length = PyUnicode_GET_LENGTH(items[i]);
-        PyUnicode_CopyCharacters(result, at, items[i], 0, item_length);
-        at += item_length;
+        copy(items[i], PyUnicode_GET_LENGTH(items[i]));
     }
     return result;
 }
