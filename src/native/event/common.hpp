@@ -4,6 +4,7 @@
 
 #include "contract/event.hpp"
 #include "contract/properties.hpp"
+#include "support/compat.hpp"
 #include "support/ref.hpp"
 
 #include <cstdint>
