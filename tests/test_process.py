@@ -1,4 +1,4 @@
-"""Process-wide behaviour of the native modules: deep chains.
+"""Process-wide behaviour of the native modules: re-import, deep chains.
 
 Each case runs in a fresh interpreter: a fault here breaks or crashes the whole process.
 """
@@ -10,7 +10,6 @@ import textwrap
 import pytest
 
 pytestmark = pytest.mark.no_leakcheck
-
 
 def run_python(code, timeout=300):
     """Run code in a fresh interpreter; return the completed process."""
@@ -26,6 +25,75 @@ def reported(result, tag):
         if line.startswith(tag + " "):
             return json.loads(line[len(tag) + 1:])
     raise AssertionError(f"no {tag} line in {result.stdout!r}")
+
+
+# ---- re-import -----------------------------------------------------------------
+
+OWNERS = """
+import importlib, json, sys
+import tavo.core.properties as properties
+import tavo.core._event as event
+from tavo.core._attributes import _ListAttribute
+
+class Owner(event.EventDispatcher):
+    coords = _ListAttribute([1])
+    items = properties.ListProperty()
+
+def lists_work(owner_class, observable):
+    owner = owner_class()
+    owner.coords = [1, 2]
+    owner.items = [3]
+    return type(owner.coords) is observable and type(owner.items) is observable
+"""
+
+
+@pytest.mark.parametrize(
+    "removed",
+    [
+        ["tavo.core.properties"],
+        ["tavo.core._event"],
+        ["tavo.core.properties", "tavo.core._event"],
+        "all",  # what an in-process reloader does: every module of the package
+    ],
+)
+def test_reimport_hands_back_the_same_modules(removed):
+    result = run_python(
+        OWNERS
+        + f"""
+removed = {removed!r}
+if removed == "all":
+    removed = [name for name in sys.modules if name == "tavo" or name.startswith("tavo.")]
+existing = Owner()
+first = {{"tavo.core.properties": properties, "tavo.core._event": event}}
+for name in removed:
+    del sys.modules[name]
+again = {{name: importlib.import_module(name) for name in first}}
+new_properties = again["tavo.core.properties"]
+
+class Later(again["tavo.core._event"].EventDispatcher):
+    coords = _ListAttribute()
+    items = new_properties.ListProperty()
+
+existing.coords = [4, 5]
+existing.items = [6]
+print("FACTS", json.dumps({{
+    "same modules": [again[name] is first[name] for name in first],
+    "same classes": [getattr(new_properties, name) is getattr(properties, name)
+                     for name in ("Property", "ListProperty", "ObservableList", "CSS_LENGTH_UNITS")],
+    "existing owner": type(existing.coords) is properties.ObservableList
+                      and type(existing.items) is properties.ObservableList,
+    "new owner": lists_work(Owner, properties.ObservableList),
+    "class declared after": lists_work(Later, properties.ObservableList),
+}}))
+"""
+    )
+    assert reported(result, "FACTS") == {
+        "same modules": [True, True],
+        "same classes": [True, True, True, True],
+        "existing owner": True,
+        "new owner": True,
+        "class declared after": True,
+    }
 
 
 # ---- deep chains ---------------------------------------------------------------
