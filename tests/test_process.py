@@ -1,4 +1,4 @@
-"""Process-wide behaviour of the native modules: re-import, deep chains.
+"""Process-wide behaviour of the native modules: re-import, second interpreters, deep chains.
 
 Each case runs in a fresh interpreter: a fault here breaks or crashes the whole process.
 """
@@ -10,6 +10,11 @@ import textwrap
 import pytest
 
 pytestmark = pytest.mark.no_leakcheck
+
+INTERPRETER_REFUSAL = (
+    "Interpreter change detected - this module can only be loaded into one interpreter per process."
+)
+
 
 def run_python(code, timeout=300):
     """Run code in a fresh interpreter; return the completed process."""
@@ -94,6 +99,72 @@ print("FACTS", json.dumps({{
         "new owner": True,
         "class declared after": True,
     }
+
+
+# ---- second interpreters -------------------------------------------------------
+
+# The shared ("legacy") configuration lets the runtime load any extension module
+# in the sub-interpreter, so the module's own refusal is what is seen; where it
+# cannot be had, the runtime may refuse the module first.
+NEW_INTERPRETER = """
+if sys.version_info >= (3, 13):
+    import _interpreters as interpreters
+    shared_config = {"config": "legacy"}
+elif sys.version_info >= (3, 12):
+    import _xxsubinterpreters as interpreters
+    shared_config = {"isolated": False}
+else:
+    import _xxsubinterpreters as interpreters
+    shared_config = {}  # sub-interpreters share the runtime's configuration
+
+def new_interpreter():
+    try:
+        return interpreters.create(**shared_config), True
+    except (TypeError, ValueError):
+        return interpreters.create(), False
+"""
+
+SUB_IMPORT = """
+try:
+    import {module}
+except ImportError as error:
+    print("SUB", json.dumps(["refused", str(error)]), flush=True)
+else:
+    print("SUB", json.dumps(["loaded", ""]), flush=True)
+"""
+
+
+@pytest.mark.parametrize("module", ["tavo.core.properties", "tavo.core._event"])
+def test_second_interpreter_is_refused_and_changes_nothing(module):
+    sub_code = "import json\n" + SUB_IMPORT.format(module=module)
+    result = run_python(
+        OWNERS
+        + NEW_INTERPRETER
+        + f"""
+facts = {{}}
+interp, shared = new_interpreter()
+try:
+    interpreters.run_string(interp, {sub_code!r})
+    facts["while alive"] = lists_work(Owner, properties.ObservableList)
+finally:
+    interpreters.destroy(interp)
+facts["after"] = lists_work(Owner, properties.ObservableList)
+facts["plain ListProperty after"] = lists_work(
+    type("Plain", (event.EventDispatcher,), {{"items": properties.ListProperty(), "coords": _ListAttribute()}}),
+    properties.ObservableList,
+)
+facts["shared"] = shared
+print("FACTS", json.dumps(facts), flush=True)
+"""
+    )
+    facts = reported(result, "FACTS")
+    outcome, message = reported(result, "SUB")
+    assert outcome == "refused"
+    if facts.pop("shared") or sys.version_info < (3, 12):
+        assert message == INTERPRETER_REFUSAL
+    else:
+        assert message in (INTERPRETER_REFUSAL, f"module {module} does not support loading in subinterpreters")
+    assert facts == {"while alive": True, "after": True, "plain ListProperty after": True}
 
 
 # ---- deep chains ---------------------------------------------------------------
