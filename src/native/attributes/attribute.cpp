@@ -53,13 +53,14 @@ int attribute_clear(PyObject* self) {
 }
 
 void attribute_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Self* s = as_self(self);
-    Py_CLEAR(s->attrtype);
-    Py_CLEAR(s->options);
-    Py_CLEAR(s->values);
-    Py_CLEAR(s->attrname);
-    dealloc_base(g.Property, self);
+    compat::dealloc_in_trashcan<attribute_dealloc>(self, [self] {
+        Self* s = as_self(self);
+        Py_CLEAR(s->attrtype);
+        Py_CLEAR(s->options);
+        Py_CLEAR(s->values);
+        Py_CLEAR(s->attrname);
+        dealloc_base(g.Property, self);
+    });
 }
 
 // values: the i-th option maps to the i-th value; no values means each

@@ -52,13 +52,14 @@ int color_clear(PyObject* self) {
 }
 
 void color_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Self* s = as_self(self);
-    Py_CLEAR(s->attrtype);
-    Py_CLEAR(s->attrname);
-    Py_CLEAR(s->format);
-    Py_CLEAR(s->options);
-    dealloc_base(g.Property, self);
+    compat::dealloc_in_trashcan<color_dealloc>(self, [self] {
+        Self* s = as_self(self);
+        Py_CLEAR(s->attrtype);
+        Py_CLEAR(s->attrname);
+        Py_CLEAR(s->format);
+        Py_CLEAR(s->options);
+        dealloc_base(g.Property, self);
+    });
 }
 
 int init_steps(PyObject* self, PyObject* args, PyObject* kwds) {

@@ -61,16 +61,17 @@ int event_clear(PyObject* self) {
 }
 
 void event_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Self* s = as_self(self);
-    Py_CLEAR(s->attrtype);
-    Py_CLEAR(s->attrname);
-    Py_CLEAR(s->eventhandler);
-    Py_CLEAR(s->prevent_default);
-    Py_CLEAR(s->dispatch);
-    Py_CLEAR(s->eventargs);
-    Py_CLEAR(s->eventjs);
-    dealloc_base(g.BooleanProperty, self);
+    compat::dealloc_in_trashcan<event_dealloc>(self, [self] {
+        Self* s = as_self(self);
+        Py_CLEAR(s->attrtype);
+        Py_CLEAR(s->attrname);
+        Py_CLEAR(s->eventhandler);
+        Py_CLEAR(s->prevent_default);
+        Py_CLEAR(s->dispatch);
+        Py_CLEAR(s->eventargs);
+        Py_CLEAR(s->eventjs);
+        dealloc_base(g.BooleanProperty, self);
+    });
 }
 
 // True or False by the truth of `value`.

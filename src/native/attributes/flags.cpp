@@ -39,10 +39,11 @@ int flag_clear(PyObject* self) {
 }
 
 void flag_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Py_CLEAR(as_self(self)->attrtype);
-    Py_CLEAR(as_self(self)->attrname);
-    dealloc_base(g.BooleanProperty, self);
+    compat::dealloc_in_trashcan<flag_dealloc>(self, [self] {
+        Py_CLEAR(as_self(self)->attrtype);
+        Py_CLEAR(as_self(self)->attrname);
+        dealloc_base(g.BooleanProperty, self);
+    });
 }
 
 int flag_init(PyTypeObject* cls, PyObject* self, PyObject* args, PyObject* kwds, bool force_allownone,

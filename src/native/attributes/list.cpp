@@ -44,12 +44,13 @@ int list_clear(PyObject* self) {
 }
 
 void list_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Self* s = as_self(self);
-    Py_CLEAR(s->attrtype);
-    Py_CLEAR(s->length);
-    Py_CLEAR(s->attrname);
-    dealloc_base(g.ListProperty, self);
+    compat::dealloc_in_trashcan<list_dealloc>(self, [self] {
+        Self* s = as_self(self);
+        Py_CLEAR(s->attrtype);
+        Py_CLEAR(s->length);
+        Py_CLEAR(s->attrname);
+        dealloc_base(g.ListProperty, self);
+    });
 }
 
 int list_init(PyObject* self, PyObject* args, PyObject* kwds) {

@@ -3,6 +3,7 @@
 // the registration of the attribute classes on top of them.
 #include "attributes/common.hpp"
 #include "attributes/runtime_version.hpp"
+#include "support/process_module.hpp"
 
 #include <array>
 #include <cstdio>
@@ -436,16 +437,7 @@ int copy_spec_attribute(PyObject* spec, PyObject* module, const char* from, cons
 }
 
 PyObject* create_module(PyObject* spec, PyModuleDef*) {
-    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id == -1) {
-        return nullptr;
-    }
-    if (recorded_interpreter == -1) {
-        recorded_interpreter = id;
-    } else if (recorded_interpreter != id) {
-        PyErr_SetString(PyExc_ImportError,
-                        "Interpreter change detected - this module can only be loaded into one interpreter per "
-                        "process.");
+    if (claim_interpreter(recorded_interpreter) < 0) {
         return nullptr;
     }
     if (g.module) {

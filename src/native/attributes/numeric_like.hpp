@@ -58,8 +58,8 @@ struct NumericLike {
         set_field(of(self)->options, Ref::borrow(Py_None));
     }
 
+    // Called from the class's tp_dealloc, which untracked the object.
     static void dealloc(PyTypeObject* base, PyObject* self) {
-        PyObject_GC_UnTrack(self);
         Object* s = of(self);
         Py_CLEAR(s->attrtype);
         Py_CLEAR(s->attrname);
@@ -97,7 +97,9 @@ struct NumericLikeSlots {
         Impl::clear(g.*Base, self);
         return 0;
     }
-    static void dealloc(PyObject* self) { Impl::dealloc(g.*Base, self); }
+    static void dealloc(PyObject* self) {
+        compat::dealloc_in_trashcan<dealloc>(self, [self] { Impl::dealloc(g.*Base, self); });
+    }
 };
 
 // The rendering of a number and its unit (_NumericAttribute and

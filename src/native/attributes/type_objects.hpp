@@ -3,6 +3,7 @@
 #pragma once
 
 #include "attributes/state.hpp"
+#include "support/compat.hpp"
 
 namespace tavo::attributes {
 
@@ -34,7 +35,9 @@ inline void clear_base(PyTypeObject* base, PyObject* self) {
         base->tp_clear(self);
     }
 }
-// Release of an attribute object: own fields are already released by the caller.
+// Release of an attribute object: own fields are already released by the caller,
+// inside the trashcan it entered; the base's release does not enter it again
+// (it is not the object's own tp_dealloc).
 void dealloc_base(PyTypeObject* base, PyObject* self);
 // Base creation with the constructor's arguments, then the class's table.
 PyObject* new_with_base(PyTypeObject* base, PyTypeObject* type, PyObject* args, PyObject* kwds,

@@ -299,12 +299,13 @@ int dispatcher_clear(PyObject* self) {
 }
 
 void dispatcher_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    if (as_dispatcher(self)->weakreflist) {
-        PyObject_ClearWeakRefs(self);
-    }
-    dispatcher_clear(self);
-    Py_TYPE(self)->tp_free(self);
+    compat::dealloc_in_trashcan<dispatcher_dealloc>(self, [self] {
+        if (as_dispatcher(self)->weakreflist) {
+            PyObject_ClearWeakRefs(self);
+        }
+        dispatcher_clear(self);
+        Py_TYPE(self)->tp_free(self);
+    });
 }
 
 // ---- lookups ----------------------------------------------------------------

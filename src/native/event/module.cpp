@@ -1,9 +1,12 @@
 // tavo.core._event: the owner type EventDispatcher and its relatives.
 //
-// The module readies its classes once per process and publishes the tables of
-// EventDispatcher and EventObservers as nameless capsules under
-// `__pyx_vtable__`, the form the modules built on it read.
+// The module is made once per process (support/process_module.hpp): an
+// import after its sys.modules entry was removed gets the same module. It
+// readies its classes once and publishes the tables of EventDispatcher and
+// EventObservers as nameless capsules under `__pyx_vtable__`, the form the
+// modules built on it read.
 #include "event/common.hpp"
+#include "support/process_module.hpp"
 
 #include <utility>
 
@@ -39,7 +42,7 @@ int ready_types() {
     return 0;
 }
 
-int exec_module(PyObject* module) {
+int exec_steps(PyObject* module) {
     if (ready_types() < 0) {
         return -1;
     }
@@ -56,7 +59,18 @@ int exec_module(PyObject* module) {
     return 0;
 }
 
+ProcessModule the_module{"_event"};
+
+PyObject* create_module(PyObject* spec, PyModuleDef*) {
+    return create_process_module(the_module, spec);
+}
+
+int exec_module(PyObject* module) {
+    return exec_process_module(the_module, module, exec_steps);
+}
+
 PyModuleDef_Slot slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(create_module)},
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {0, nullptr},
 };

@@ -104,9 +104,10 @@ int callback_clear(PyObject* self) {
 }
 
 void callback_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    callback_clear(self);
-    Py_TYPE(self)->tp_free(self);
+    compat::dealloc_in_trashcan<callback_dealloc>(self, [self] {
+        callback_clear(self);
+        Py_TYPE(self)->tp_free(self);
+    });
 }
 
 PyMemberDef callback_members[] = {
@@ -225,9 +226,10 @@ int observers_clear(PyObject* self) {
 }
 
 void observers_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    observers_clear(self);
-    Py_TYPE(self)->tp_free(self);
+    compat::dealloc_in_trashcan<observers_dealloc>(self, [self] {
+        observers_clear(self);
+        Py_TYPE(self)->tp_free(self);
+    });
 }
 
 PyObject* observers_py_bind(PyObject* self, PyObject* args, PyObject* kwargs) {

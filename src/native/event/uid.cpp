@@ -39,9 +39,10 @@ PyMemberDef uid_members[] = {
 using Observable = contract::ObservableObject;
 
 void observable_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    observable_clear(self);
-    Py_TYPE(self)->tp_free(self);
+    compat::dealloc_in_trashcan<observable_dealloc>(self, [self] {
+        observable_clear(self);
+        Py_TYPE(self)->tp_free(self);
+    });
 }
 
 }  // namespace

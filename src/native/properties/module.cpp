@@ -1,10 +1,14 @@
-// tavo.core.properties: the module's exec step.
+// tavo.core.properties: the module's create and exec steps.
 //
-// The classes are readied once per process: each class's table is built as a
+// The module is made once per process (support/process_module.hpp): owners,
+// attribute classes and ObservableList instances hold its classes, so an
+// import after its sys.modules entry was removed gets the same module. The
+// classes are readied once per process: each class's table is built as a
 // copy of its parent's with the class's replacements, and published in the
 // class namespace as a nameless capsule under `__pyx_vtable__`, the form the
 // modules built on this one read.
 #include "properties/common.hpp"
+#include "support/process_module.hpp"
 
 #include <tuple>
 #include <utility>
@@ -106,7 +110,7 @@ int make_units() {
     return 0;
 }
 
-int exec_module(PyObject* module) {
+int exec_steps(PyObject* module) {
     // Owners are EventDispatchers: the event module comes first.
     Ref event = Ref::steal(PyImport_ImportModule("tavo.core._event"));
     if (!event) {
@@ -180,7 +184,18 @@ int exec_module(PyObject* module) {
     return 0;
 }
 
+ProcessModule the_module{"properties"};
+
+PyObject* create_module(PyObject* spec, PyModuleDef*) {
+    return create_process_module(the_module, spec);
+}
+
+int exec_module(PyObject* module) {
+    return exec_process_module(the_module, module, exec_steps);
+}
+
 PyModuleDef_Slot slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(create_module)},
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {0, nullptr},
 };

@@ -258,9 +258,10 @@ int numeric_clear(PyObject* self) {
 }
 
 void numeric_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Py_CLEAR(as_numeric(self)->units);
-    property_dealloc(self);
+    compat::dealloc_in_trashcan<numeric_dealloc>(self, [self] {
+        Py_CLEAR(as_numeric(self)->units);
+        property_dealloc(self);
+    });
 }
 
 PyObject* numeric_get_units(PyObject* self, PyObject* obj) {
@@ -333,10 +334,11 @@ int bounded_clear(PyObject* self) {
 }
 
 void bounded_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Py_CLEAR(as_bounded(self)->min);
-    Py_CLEAR(as_bounded(self)->max);
-    numeric_dealloc(self);
+    compat::dealloc_in_trashcan<bounded_dealloc>(self, [self] {
+        Py_CLEAR(as_bounded(self)->min);
+        Py_CLEAR(as_bounded(self)->max);
+        numeric_dealloc(self);
+    });
 }
 
 PyMemberDef bounded_members[] = {

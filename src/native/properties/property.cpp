@@ -283,15 +283,16 @@ int property_clear(PyObject* self) {
 }
 
 void property_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Prop* p = as_property(self);
-    if (p->weakreflist) {
-        PyObject_ClearWeakRefs(self);
-    }
-    Py_CLEAR(p->storage_key);
-    Py_CLEAR(p->name);
-    Py_CLEAR(p->defaultvalue);
-    Py_TYPE(self)->tp_free(self);
+    compat::dealloc_in_trashcan<property_dealloc>(self, [self] {
+        Prop* p = as_property(self);
+        if (p->weakreflist) {
+            PyObject_ClearWeakRefs(self);
+        }
+        Py_CLEAR(p->storage_key);
+        Py_CLEAR(p->name);
+        Py_CLEAR(p->defaultvalue);
+        Py_TYPE(self)->tp_free(self);
+    });
 }
 
 int property_init_root(PyObject* self, PyObject* args, PyObject* kwds, PyObject* fallback) {

@@ -173,9 +173,10 @@ int reference_list_clear(PyObject* self) {
 }
 
 void reference_list_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Py_CLEAR(as_reflist(self)->properties);
-    property_dealloc(self);
+    compat::dealloc_in_trashcan<reference_list_dealloc>(self, [self] {
+        Py_CLEAR(as_reflist(self)->properties);
+        property_dealloc(self);
+    });
 }
 
 PyObject* reference_list_get_properties(PyObject* self, void*) {
@@ -297,10 +298,11 @@ int alias_clear(PyObject* self) {
 }
 
 void alias_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Py_CLEAR(as_alias(self)->getter);
-    Py_CLEAR(as_alias(self)->setter);
-    property_dealloc(self);
+    compat::dealloc_in_trashcan<alias_dealloc>(self, [self] {
+        Py_CLEAR(as_alias(self)->getter);
+        Py_CLEAR(as_alias(self)->setter);
+        property_dealloc(self);
+    });
 }
 
 PyMemberDef alias_members[] = {

@@ -141,9 +141,10 @@ int object_clear(PyObject* self) {
 }
 
 void object_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Py_CLEAR(as_object_prop(self)->baseclass);
-    property_dealloc(self);
+    compat::dealloc_in_trashcan<object_dealloc>(self, [self] {
+        Py_CLEAR(as_object_prop(self)->baseclass);
+        property_dealloc(self);
+    });
 }
 
 PyMemberDef object_members[] = {
@@ -217,9 +218,10 @@ int option_clear(PyObject* self) {
 }
 
 void option_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Py_CLEAR(as_option_prop(self)->options);
-    property_dealloc(self);
+    compat::dealloc_in_trashcan<option_dealloc>(self, [self] {
+        Py_CLEAR(as_option_prop(self)->options);
+        property_dealloc(self);
+    });
 }
 
 PyMemberDef option_members[] = {

@@ -47,13 +47,14 @@ int storage_clear(PyObject* self) {
 }
 
 void storage_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    Storage* s = as_storage(self);
-    Py_CLEAR(s->value);
-    Py_CLEAR(s->observers);
-    Py_CLEAR(s->options);
-    Py_CLEAR(s->units);
-    Py_TYPE(self)->tp_free(self);
+    compat::dealloc_in_trashcan<storage_dealloc>(self, [self] {
+        Storage* s = as_storage(self);
+        Py_CLEAR(s->value);
+        Py_CLEAR(s->observers);
+        Py_CLEAR(s->options);
+        Py_CLEAR(s->units);
+        Py_TYPE(self)->tp_free(self);
+    });
 }
 
 // The field at offset `closure` of the record.
