@@ -475,6 +475,20 @@ def test_small_classes_check_what_their_name_promises(name, good, bad, message):
     assert getattr(owner, name) == kept
 
 
+@pytest.mark.parametrize("text", ["orange", "#12345", ""])
+def test_color_property_names_itself_when_refusing_a_text(text):
+    owner = Owner()
+    calls = recorder(owner, "color")
+    with pytest.raises(ValueError) as info:
+        owner.color = text
+    assert str(info.value) == (
+        f"Owner.color has an invalid color text (got {text!r}): give #rgb, #rgba, #rrggbb or #rrggbbaa"
+        " in hex digits, the # optional"
+    )
+    assert info.value.__context__ is None  # the parser's own refusal is replaced
+    assert owner.color == [1, 1, 1, 1] and calls == []
+
+
 def test_dict_and_color_conversions():
     owner = Owner()
     given = {"a": 1}
