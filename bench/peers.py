@@ -11,6 +11,7 @@ Where the native class's base would refuse a value the attribute stores (the
 option texts of the numeric classes), the peer keeps its value on the root
 ``Property`` and does the unit parsing and the bounds test itself.
 """
+import math
 import struct
 
 from tavo.core.properties import (
@@ -112,7 +113,9 @@ class _NumberWithUnit(Property):
         super().__init__(defaultvalue, allownone=True, **kw)
 
     def _record(self, obj, unit, number, given):
-        if abs(number) > 3.4028234663852886e38 and number == number and abs(number) != float("inf"):
+        if not math.isfinite(number):
+            raise ValueError(f"{_where(obj, self)} accept only finite numbers (got {given!r})")
+        if abs(number) > 3.4028234663852886e38:
             raise ValueError(f"{_where(obj, self)} has a number out of range (got {given!r})")
         obj.__dict__[self._unit_key] = unit
         return _SINGLE.unpack(_SINGLE.pack(number))[0]
@@ -166,10 +169,16 @@ class _NumberWithUnit(Property):
         return f"{value}{units}" if units else f"{value}"
 
 
+def _refuse_non_finite(obj, prop, value):
+    if type(value) is float and not math.isfinite(value):
+        raise ValueError(f"{_where(obj, prop)} accept only finite numbers (got {value!r})")
+
+
 class PyNumericAttribute(_NumberWithUnit):
     def __set__(self, obj, value):
         if value is not None and value not in self.options:
             value = self._convert_number(obj, value)
+        _refuse_non_finite(obj, self, value)
         super().__set__(obj, value)
 
 
@@ -192,6 +201,7 @@ class PyBoundedNumericAttribute(_NumberWithUnit):
             value = self._convert_number(obj, value)
         kind = type(value)
         if kind is int or kind is float:
+            _refuse_non_finite(obj, self, value)
             if self.min is not None and value < self.min:
                 raise ValueError(f"{_where(obj, self)} is below the minimum bound ({self.min!r})")
             if self.max is not None and value > self.max:

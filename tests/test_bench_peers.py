@@ -68,6 +68,7 @@ def test_text_peer(prop, value):
     [
         0, 1, 0.5, 0.1, "0.5", "1px", "0.1px", "50%", "1em", (1, "px"), [0.5, "%"], ("0.25", "mm"),
         "auto", "inherit", None, True, {}, "wide", "1xx", (1, "zz"), (1, 2, 3), [1], 2, -1, "2px",
+        float("nan"), float("-inf"), "nanpx", "1e400px", "1e39px", ("inf", "%"), (float("nan"), "px"),
     ],
 )
 def test_numeric_peers(prop, value):

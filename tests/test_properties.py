@@ -309,6 +309,45 @@ def test_unreadable_numbers_store_nothing(given, message):
     assert owner.number == 4.0 and Owner.number.get_units(owner) == "pt"
 
 
+@pytest.mark.parametrize("name", ["number", "bounded"])
+@pytest.mark.parametrize(
+    "given, shown",
+    [
+        (float("nan"), "nan"),
+        (float("-inf"), "-inf"),
+        ("nanpx", "'nanpx'"),
+        ("1e400px", "'1e400px'"),  # reads as an infinity
+        ("-inf", "'-inf'"),
+        (("inf", "px"), "'inf'"),
+        ([float("nan"), "%"], "nan"),
+    ],
+)
+def test_nan_and_infinities_are_refused(name, given, shown):
+    # The bounds of `bounded` (0..10) do not catch NaN: it compares false with both.
+    owner = Owner()
+    setattr(owner, name, "4pt")
+    calls = recorder(owner, name)
+    with pytest.raises(ValueError) as info:
+        setattr(owner, name, given)
+    assert str(info.value) == f"Owner.{name} accept only finite numbers (got {shown})"
+    assert getattr(owner, name) == 4.0 and getattr(Owner, name).get_units(owner) == "pt" and calls == []
+
+
+def test_parsers_refuse_non_finite_numbers_through_the_table():
+    prop, owner = Owner.number, Owner()
+    with pytest.raises(ValueError, match=r"^Owner\.number accept only finite numbers \(got 'infem'\)$"):
+        _testsupport.table_call(prop, "parse_unit_text", owner, "infem")
+    with pytest.raises(ValueError, match=r"^Owner\.number accept only finite numbers \(got nan\)$"):
+        _testsupport.table_call(prop, "parse_unit_pair", owner, float("nan"), "px")
+    assert owner.property_storage["number"].units is None  # nothing recorded
+
+
+def test_bounded_check_without_bounds_refuses_nan():
+    cls = type("Free", (EventDispatcher,), {"n": P.BoundedNumericProperty(1)})
+    with pytest.raises(ValueError, match=r"^Free\.n accept only finite numbers \(got nan\)$"):
+        _testsupport.table_call(cls.n, "check", cls(), float("nan"))
+
+
 def test_unit_parsers_through_the_table():
     prop, owner = Owner.number, Owner()
     assert _testsupport.table_call(prop, "parse_unit_text", owner, "0.1in") == 0.10000000149011612
