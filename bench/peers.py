@@ -108,6 +108,11 @@ class _NumberWithUnit(Property):
     def __init__(self, defaultvalue=0, *, units="", attrtype="", sync=0, options=(), attrname="", **kw):
         _attribute_fields(self, attrtype, sync, attrname)
         self.options = list(options)
+        if units and units != "%" and units not in CSS_LENGTH_UNITS:
+            raise ValueError(
+                f"{type(self).__name__} units is not a known unit (got {units!r}): give one of CSS_LENGTH_UNITS "
+                f"{CSS_LENGTH_UNITS!r}, '%' or ''"
+            )
         self.units = units
         self._unit_key = f"_{type(self).__name__}_{id(self)}_unit"
         super().__init__(defaultvalue, allownone=True, **kw)

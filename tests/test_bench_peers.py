@@ -111,3 +111,15 @@ def test_list_peer(value):
 )
 def test_color_peer(prop, value):
     same_outcome(prop, value)
+
+
+@pytest.mark.parametrize("prop", ["width", "opacity"])
+@pytest.mark.parametrize("units", ["pxx", "PX", "%%"])
+def test_numeric_peers_refuse_unknown_units(prop, units):
+    native_class, _, peer_class, args, keywords = cases.DECLARATIONS[prop]
+    keywords = dict(keywords, units=units)
+    with pytest.raises(ValueError) as native:
+        native_class(*args, **keywords)
+    with pytest.raises(ValueError) as peer:
+        peer_class(*args, **keywords)
+    assert str(peer.value).replace(peer_class.__name__, native_class.__name__, 1) == str(native.value)

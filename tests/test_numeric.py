@@ -4,7 +4,7 @@ import math
 import pytest
 
 from tavo.core import _testsupport
-from tavo.core._attributes import _BoundedNumericAttribute, _NumericAttribute
+from tavo.core._attributes import CSS_LENGTH_UNITS, _BoundedNumericAttribute, _NumericAttribute
 from tavo.core._event import EventDispatcher
 
 
@@ -266,3 +266,26 @@ def test_extreme_finite_numbers_are_kept(prop, value, stored):
     owner = Box()
     setattr(owner, prop, value)
     assert getattr(owner, prop) == stored
+
+
+# ---- units given at declaration ---------------------------------------------------
+
+
+@pytest.mark.parametrize("cls", [_NumericAttribute, _BoundedNumericAttribute])
+@pytest.mark.parametrize("units", ["pxx", "PX", "p", " px", "%%", "auto"])
+def test_unknown_units_are_refused_at_declaration(cls, units):
+    with pytest.raises(ValueError) as info:
+        cls(1, units=units)
+    assert str(info.value) == (
+        f"{cls.__name__} units is not a known unit (got {units!r}): give one of CSS_LENGTH_UNITS "
+        f"{CSS_LENGTH_UNITS!r}, '%' or ''"
+    )
+    assert f"tavo.core._attributes.{cls.__name__}.__init__" in entry_names(info)
+
+
+@pytest.mark.parametrize("cls", [_NumericAttribute, _BoundedNumericAttribute])
+@pytest.mark.parametrize("units, rendered", [("", "3"), ("%", "3%"), ("vb", "3vb"), ("in", "3in")])
+def test_known_units_render_after_the_number(cls, units, rendered):
+    owner = type("Owner", (EventDispatcher,), {"gap": cls(0, units=units)})()
+    owner.gap = 3
+    assert type(owner).gap.attrvalue(owner) == rendered

@@ -360,6 +360,19 @@ def test_unit_parsers_through_the_table():
         P.NumericProperty(units=5)
 
 
+@pytest.mark.parametrize("cls", [P.NumericProperty, P.BoundedNumericProperty])
+def test_units_keyword_is_checked_at_declaration(cls):
+    for units in ("", "%", *P.CSS_LENGTH_UNITS):
+        assert cls(units=units).units == units
+    for units in ("pxx", "Px", "x", "%px", "px "):
+        with pytest.raises(ValueError) as info:
+            cls(units=units)
+        assert str(info.value) == (
+            f"{cls.__name__} units is not a known unit (got {units!r}): give one of CSS_LENGTH_UNITS "
+            f"{P.CSS_LENGTH_UNITS!r}, '%' or ''"
+        )
+
+
 @pytest.mark.parametrize(
     "value, error",
     [

@@ -259,6 +259,17 @@ int numeric_init(PyObject* self, PyObject* args, PyObject* kwds) {
             PyErr_Format(PyExc_TypeError, "units must be a str, got %.200s", Py_TYPE(units)->tp_name);
             return -1;
         }
+        // A misspelt unit would be written after every number of every owner.
+        const int known = PyUnicode_GET_LENGTH(units) == 0 ? 1 : is_unit(units);
+        if (known < 0) {
+            return -1;
+        }
+        if (!known) {
+            PyErr_Format(PyExc_ValueError,
+                         "%s units is not a known unit (got %R): give one of CSS_LENGTH_UNITS %R, '%%' or ''",
+                         short_type_name(Py_TYPE(self)), units, css_length_units);
+            return -1;
+        }
         set_field(as_numeric(self)->units, Ref::borrow(units));
     }
     return 0;
