@@ -81,7 +81,7 @@ def test_numeric_peers(prop, value):
     [
         10, 1.5, "10px", "50%", "10", "auto", "", " 10px", "10px ", "10px 20px", "1px 2px 3px 4px",
         "1px 2px 3px", [5], (1, 2), [1, 2, 3, 4], [], [1, 2, 3], [None], [{}], True, None, "inherit",
-        ["1em", 2.5],
+        ["1em", 2.5], "10px foo", "10 20", float("nan"), [1, float("inf")], (1, 2, 3, float("-inf")),
     ],
 )
 def test_variable_list_peer(prop, value):

@@ -421,7 +421,7 @@ def test_boolean_keeps_any_value(value):
         ("margin", [3], [3, 3, 3, 3]),
         ("margin", (1, 2), [1, 2, 1, 2]),
         ("margin", (1, 2, 3, 4), [1, 2, 3, 4]),
-        ("margin", [1, None, 2, None], [1, None, 2, None]),
+        ("margin", [1, "x", 2.5, "2em"], [1, "x", 2.5, "2em"]),  # texts are the attribute's to judge
         ("margin", "inherit", "inherit"),
         ("pair", 2.5, [2.5, 2.5]),
         ("pair", [1], [1, 1]),
@@ -438,6 +438,35 @@ def test_variable_list_expands_like_a_margin(name, given, stored):
 def test_variable_list_refuses_other_lengths(name, given):
     with pytest.raises(ValueError, match=rf"^Owner\.{name} must have [24] components"):
         setattr(Owner(), name, given)
+
+
+@pytest.mark.parametrize(
+    "name, given, shown",
+    [
+        ("margin", [1, None, 2, None], "[1, None, 2, None]"),  # used to be stored
+        ("margin", [None], "[None, None, None, None]"),
+        ("margin", float("nan"), "[nan, nan, nan, nan]"),
+        ("margin", (1, 2, 3, float("-inf")), "[1, 2, 3, -inf]"),
+        ("pair", (float("inf"), 1), "[inf, 1]"),
+    ],
+)
+def test_variable_list_refuses_items_that_are_not_lengths(name, given, shown):
+    owner = Owner()
+    before = getattr(owner, name)
+    calls = recorder(owner, name)
+    with pytest.raises(ValueError) as info:
+        setattr(owner, name, given)
+    assert str(info.value) == (
+        f"Owner.{name} has items that are not lengths (got {shown}): give numbers, texts ending in a CSS unit or %, "
+        "or declare the text among the options"
+    )
+    assert getattr(owner, name) == before and calls == []
+
+
+@pytest.mark.parametrize("value", [(1, None, 2, 3), [1, 2, 3, float("nan")]])
+def test_variable_list_check_reads_lists_and_tuples(value):
+    with pytest.raises(ValueError, match="has items that are not lengths"):
+        _testsupport.table_call(Owner.margin, "check", Owner(), value)
 
 
 def test_variable_list_length():

@@ -4,6 +4,7 @@
 
 #include <structmember.h>
 
+#include <cmath>
 #include <cstddef>
 
 namespace tavo::properties {
@@ -170,17 +171,38 @@ PyObject* variable_list_convert(PyObject* self, PyObject*, PyObject* value) {
     return items.release();
 }
 
-// Refuses a list or tuple whose length is not the target length (None items
-// are fine); anything else is accepted, an option text such as "inherit".
+// Whether an item can be rendered as a length: not None (what a text without
+// a unit ending becomes) and not NaN or an infinity.
+bool is_length_item(PyObject* item) {
+    return item != Py_None && !(PyFloat_Check(item) && !std::isfinite(PyFloat_AS_DOUBLE(item)));
+}
+
+// Refuses a list or tuple whose length is not the target length or that holds
+// an item that is not a length; anything else is accepted, an option text
+// such as "inherit".
 PyObject* variable_list_check(PyObject* self, PyObject* obj, PyObject* value) {
     const int accepted = root_accepts(self, obj, value);
     if (accepted != 0) {
         return root_decided(accepted);
     }
+    if (!PyList_Check(value) && !PyTuple_Check(value)) {
+        return none_ref();
+    }
     const int length = target_length(self);
-    if ((PyList_Check(value) || PyTuple_Check(value)) && PySequence_Fast_GET_SIZE(value) != length) {
+    if (PySequence_Fast_GET_SIZE(value) != length) {
         raise_for(PyExc_ValueError, obj, self, " must have %d components (got %R)", length, value);
         return nullptr;
+    }
+    // The item tests run no Python code, so the items stay in place meanwhile.
+    PyObject** items = PySequence_Fast_ITEMS(value);
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        if (!is_length_item(items[i])) {
+            raise_for(PyExc_ValueError, obj, self,
+                      " has items that are not lengths (got %R): give numbers, texts ending in a CSS unit or %%, "
+                      "or declare the text among the options",
+                      value);
+            return nullptr;
+        }
     }
     return none_ref();
 }
