@@ -301,7 +301,7 @@ class PyListAttribute(ListProperty):
         super().__init__([] if defaultvalue is None else defaultvalue, **kw)
 
     def __set__(self, obj, value):
-        if type(value) is list:
+        if type(value) is list or type(value) is tuple:
             value = ObservableList(value, owner=obj, prop=self)
         if value is not None:  # None: the property's own rule
             if self.length is not None and len(value) != self.length:

@@ -514,8 +514,11 @@ def test_list_property_values():
     kept = P.ObservableList([1])  # a list subclass is kept as given
     owner.items = kept
     assert owner.items is kept
-    with pytest.raises(ValueError, match=r"^Owner\.items accept only list \(got \(1,\)\)$"):
-        owner.items = (1,)
+    owner.items = (1, 2)  # a tuple is converted as a list is (it used to be refused)
+    assert type(owner.items) is P.ObservableList and owner.items == [1, 2]
+    assert owner.items.owner is owner and owner.items.prop is Owner.items
+    with pytest.raises(ValueError, match=r"^Owner\.items accept only list \(got \{1\}\)$"):
+        owner.items = {1}
     loose = P.ObservableList([1, 2])
     loose.append(3)  # no owner: nothing to notify
     assert loose == [1, 2, 3]

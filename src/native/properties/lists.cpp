@@ -97,10 +97,10 @@ namespace {
 
 // ---- ListProperty ---------------------------------------------------------------
 
-// An exact list becomes an ObservableList copy tied to the owner and this
-// property; other values are passed on for the check to judge.
+// An exact list or tuple becomes an ObservableList copy tied to the owner and
+// this property; other values are passed on for the check to judge.
 PyObject* list_convert(PyObject* self, PyObject* obj, PyObject* value) {
-    if (!PyList_CheckExact(value)) {
+    if (!PyList_CheckExact(value) && !PyTuple_CheckExact(value)) {
         return new_ref(value);
     }
     if (!observable_list_type || !observable_list_kwnames) {
