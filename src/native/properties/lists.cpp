@@ -172,8 +172,16 @@ PyObject* variable_list_convert(PyObject* self, PyObject*, PyObject* value) {
 }
 
 // Whether an item can be rendered as a length: not None (what a text without
-// a unit ending becomes) and not NaN or an infinity.
+// a unit ending becomes) and not NaN or an infinity. The exact types come
+// first: the subclass test walks the item type's MRO.
 bool is_length_item(PyObject* item) {
+    const PyTypeObject* type = Py_TYPE(item);
+    if (type == &PyLong_Type || type == &PyUnicode_Type) {
+        return true;
+    }
+    if (type == &PyFloat_Type) {
+        return std::isfinite(PyFloat_AS_DOUBLE(item));
+    }
     return item != Py_None && !(PyFloat_Check(item) && !std::isfinite(PyFloat_AS_DOUBLE(item)));
 }
 

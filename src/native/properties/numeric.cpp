@@ -195,7 +195,7 @@ PyObject* numeric_check(PyObject* self, PyObject* obj, PyObject* value) {
         raise_for(PyExc_ValueError, obj, self, " accept only int/float (got %R)", value);
         return nullptr;
     }
-    if (PyFloat_Check(value) && !std::isfinite(PyFloat_AS_DOUBLE(value))) {
+    if (!PyLong_Check(value) && !std::isfinite(PyFloat_AS_DOUBLE(value))) {  // a float: is_number holds
         raise_not_finite(self, obj, value);
         return nullptr;
     }
