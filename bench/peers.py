@@ -11,6 +11,7 @@ Where the native class's base would refuse a value the attribute stores (the
 option texts of the numeric classes), the peer keeps its value on the root
 ``Property`` and does the unit parsing and the bounds test itself.
 """
+import math
 import struct
 
 from tavo.core.properties import (
@@ -107,12 +108,19 @@ class _NumberWithUnit(Property):
     def __init__(self, defaultvalue=0, *, units="", attrtype="", sync=0, options=(), attrname="", **kw):
         _attribute_fields(self, attrtype, sync, attrname)
         self.options = list(options)
+        if units and units != "%" and units not in CSS_LENGTH_UNITS:
+            raise ValueError(
+                f"{type(self).__name__} units is not a known unit (got {units!r}): give one of CSS_LENGTH_UNITS "
+                f"{CSS_LENGTH_UNITS!r}, '%' or ''"
+            )
         self.units = units
         self._unit_key = f"_{type(self).__name__}_{id(self)}_unit"
         super().__init__(defaultvalue, allownone=True, **kw)
 
     def _record(self, obj, unit, number, given):
-        if abs(number) > 3.4028234663852886e38 and number == number and abs(number) != float("inf"):
+        if not math.isfinite(number):
+            raise ValueError(f"{_where(obj, self)} accept only finite numbers (got {given!r})")
+        if abs(number) > 3.4028234663852886e38:
             raise ValueError(f"{_where(obj, self)} has a number out of range (got {given!r})")
         obj.__dict__[self._unit_key] = unit
         return _SINGLE.unpack(_SINGLE.pack(number))[0]
@@ -166,10 +174,16 @@ class _NumberWithUnit(Property):
         return f"{value}{units}" if units else f"{value}"
 
 
+def _refuse_non_finite(obj, prop, value):
+    if type(value) is float and not math.isfinite(value):
+        raise ValueError(f"{_where(obj, prop)} accept only finite numbers (got {value!r})")
+
+
 class PyNumericAttribute(_NumberWithUnit):
     def __set__(self, obj, value):
         if value is not None and value not in self.options:
             value = self._convert_number(obj, value)
+        _refuse_non_finite(obj, self, value)
         super().__set__(obj, value)
 
 
@@ -192,6 +206,7 @@ class PyBoundedNumericAttribute(_NumberWithUnit):
             value = self._convert_number(obj, value)
         kind = type(value)
         if kind is int or kind is float:
+            _refuse_non_finite(obj, self, value)
             if self.min is not None and value < self.min:
                 raise ValueError(f"{_where(obj, self)} is below the minimum bound ({self.min!r})")
             if self.max is not None and value > self.max:
@@ -286,7 +301,7 @@ class PyListAttribute(ListProperty):
         super().__init__([] if defaultvalue is None else defaultvalue, **kw)
 
     def __set__(self, obj, value):
-        if type(value) is list:
+        if type(value) is list or type(value) is tuple:
             value = ObservableList(value, owner=obj, prop=self)
         if value is not None:  # None: the property's own rule
             if self.length is not None and len(value) != self.length:

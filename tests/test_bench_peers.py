@@ -68,6 +68,7 @@ def test_text_peer(prop, value):
     [
         0, 1, 0.5, 0.1, "0.5", "1px", "0.1px", "50%", "1em", (1, "px"), [0.5, "%"], ("0.25", "mm"),
         "auto", "inherit", None, True, {}, "wide", "1xx", (1, "zz"), (1, 2, 3), [1], 2, -1, "2px",
+        float("nan"), float("-inf"), "nanpx", "1e400px", "1e39px", ("inf", "%"), (float("nan"), "px"),
     ],
 )
 def test_numeric_peers(prop, value):
@@ -80,7 +81,7 @@ def test_numeric_peers(prop, value):
     [
         10, 1.5, "10px", "50%", "10", "auto", "", " 10px", "10px ", "10px 20px", "1px 2px 3px 4px",
         "1px 2px 3px", [5], (1, 2), [1, 2, 3, 4], [], [1, 2, 3], [None], [{}], True, None, "inherit",
-        ["1em", 2.5],
+        ["1em", 2.5], "10px foo", "10 20", float("nan"), [1, float("inf")], (1, 2, 3, float("-inf")),
     ],
 )
 def test_variable_list_peer(prop, value):
@@ -110,3 +111,15 @@ def test_list_peer(value):
 )
 def test_color_peer(prop, value):
     same_outcome(prop, value)
+
+
+@pytest.mark.parametrize("prop", ["width", "opacity"])
+@pytest.mark.parametrize("units", ["pxx", "PX", "%%"])
+def test_numeric_peers_refuse_unknown_units(prop, units):
+    native_class, _, peer_class, args, keywords = cases.DECLARATIONS[prop]
+    keywords = dict(keywords, units=units)
+    with pytest.raises(ValueError) as native:
+        native_class(*args, **keywords)
+    with pytest.raises(ValueError) as peer:
+        peer_class(*args, **keywords)
+    assert str(peer.value).replace(peer_class.__name__, native_class.__name__, 1) == str(native.value)

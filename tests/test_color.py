@@ -45,12 +45,34 @@ def test_format_is_case_sensitive_and_options_render_as_themselves():
 
 @pytest.mark.parametrize(
     "value, stored",
-    [((1, 2, 3), [1, 2, 3]), ([1, 2], [1, 2]), ("inherit", "inherit"), ("nonsense", None), ("#0f08", [0, 255, 0, 136 / 255])],
+    [((1, 2, 3), [1, 2, 3]), ([1, 2], [1, 2]), ("inherit", "inherit"), ("#0f08", [0, 255, 0, 136 / 255])],
 )
 def test_conversion(value, stored):
     owner = Panel()
     owner.color = value
     assert owner.color == stored
+
+
+@pytest.mark.parametrize("text", ["nonsense", "orange", "#zzzzzz", "#12345", ""])
+def test_texts_that_are_not_hex_colours_are_refused(text):
+    # They used to be stored as None and rendered as nothing.
+    owner = Panel()
+    owner.color = [1, 2, 3]
+    calls = []
+    owner.bind(color=lambda obj, value: calls.append(value))
+    with pytest.raises(ValueError) as info:
+        owner.color = text
+    assert str(info.value) == (
+        f"not a hex colour text (got {text!r}): give #rgb, #rgba, #rrggbb or #rrggbbaa in hex digits, the # optional"
+    )
+    names = [e.frame.code.raw.co_name for e in info.traceback]
+    assert names[-3:-1] == [
+        "tavo.core._attributes._ColorAttribute.convert",
+        "tavo.core._attributes._ColorAttribute.parse_str",
+    ]
+    assert names[-1] == "get_color_from_hex_255"
+    assert owner.color == [1, 2, 3] and calls == []
+    assert Panel.color.attrvalue(owner) == "0.00392156862745098, 0.00784313725490196, 0.011764705882352941"
 
 
 @pytest.mark.parametrize(

@@ -153,13 +153,14 @@ def test_module_names_follow_every_change_of_both_namespaces(restored_namespaces
         margin = _VariableListAttribute()
 
     box = Box()
+    # ValueError: "1px" no longer ends in a unit, its None items are refused.
     steps = [
         (None, None, ["1px", "1px", "1px", "1px"]),  # the module's own tuple
-        ("module", ("zz",), [None] * 4),
+        ("module", ("zz",), ValueError),
         ("module", ("px",), ["1px"] * 4),
         ("delete", ("pt",), ["1px"] * 4),  # the builtins are not read while the module has the name
         ("builtins", ("px",), ["1px"] * 4),  # module name deleted: the builtins' one
-        ("builtins", ("zz",), [None] * 4),
+        ("builtins", ("zz",), ValueError),
         ("drop", None, NameError),
         ("module", ["px"], ["1px"] * 4),  # any container
     ]
@@ -179,6 +180,11 @@ def test_module_names_follow_every_change_of_both_namespaces(restored_namespaces
         if expected is NameError:
             with pytest.raises(NameError, match="^name 'CSS_LENGTH_UNITS' is not defined$"):
                 box.margin = "1px"
+        elif expected is ValueError:
+            box.margin = "2%"
+            with pytest.raises(ValueError, match=r"^Box\.margin has items that are not lengths \(got \[None, "):
+                box.margin = "1px"
+            assert box.margin == ["2%"] * 4
         else:
             box.margin = "2px"
             box.margin = "1px"
@@ -266,11 +272,12 @@ def test_joined_items_follow_the_list_iterator_when_items_change_it():
 def test_space_separated_rendering(stored, expected):
     from tavo.core._attributes import _VariableListAttribute
 
+    # Stored as the default: an option holding None is refused when assigned.
     class Box(EventDispatcher):
-        margin = _VariableListAttribute(options=[stored])
+        margin = _VariableListAttribute(stored, options=[stored])
 
     box = Box()
-    box.margin = stored
+    assert box.margin is stored
     assert Box.margin.attrvalue(box) == expected
 
 
@@ -344,8 +351,13 @@ def test_unit_endings(restored_namespaces, units, text, kept):
 
     attributes.CSS_LENGTH_UNITS = units
     box = Box()
-    box.margin = [text]
-    assert box.margin == [text if kept else None] * 4
+    if kept:
+        box.margin = [text]
+        assert box.margin == [text] * 4
+    else:  # converted to None items, which the check refuses
+        with pytest.raises(ValueError, match="has items that are not lengths"):
+            box.margin = [text]
+    assert _testsupport.table_call(Box.margin, "convert", box, [text]) == [text if kept else None] * 4
 
 
 def test_unit_entries_of_other_types_see_the_two_last_characters_in_order(restored_namespaces):
@@ -382,16 +394,18 @@ def test_space_separated_texts_split_as_str_split(text):
 
     parts = text.split()
     box = Box()
-    if len(parts) in (0, 1):
-        box.margin = text
-        assert box.margin == [item(text)] * 4
-    elif len(parts) == 3:
+    if len(parts) == 3:
         with pytest.raises(ValueError, match="must have 1, 2 or 4 components"):
             box.margin = text
+        return
+    expected = [item(text)] * 4 if len(parts) in (0, 1) else [item(part) for part in parts] * (4 // len(parts))
+    if None in expected:  # a part without a unit ending: refused by the check
+        with pytest.raises(ValueError, match="has items that are not lengths"):
+            box.margin = text
+        assert box.margin == [0, 0, 0, 0]
     else:
         box.margin = text
-        expected = [item(part) for part in parts]
-        assert box.margin == (expected * 2 if len(parts) == 2 else expected)
+        assert box.margin == expected
 
 
 @pytest.mark.parametrize(

@@ -71,6 +71,48 @@ def test_only_an_exact_observable_list_passes():
         _testsupport.table_call(Owner.pair, "check", owner, 5)
 
 
+class TupleSub(tuple):
+    pass
+
+
+@pytest.mark.parametrize(
+    "prop, value, stored, rendered",
+    [
+        ("items", (1, "a", 2.5), [1, "a", 2.5], "1, a, 2.5"),
+        ("items", (), [], ""),
+        ("pair", (3, 4), [3, 4], "3, 4"),
+    ],
+)
+def test_tuples_are_stored_as_observable_lists(prop, value, stored, rendered):
+    # A tuple used to be refused with "accept only ObservableList".
+    owner = Owner()
+    setattr(owner, prop, [7, 7])
+    calls = []
+    owner.bind(**{prop: lambda obj, value: calls.append(value)})
+    setattr(owner, prop, value)
+    kept = getattr(owner, prop)
+    assert type(kept) is ObservableList and kept == stored and calls == [stored]
+    assert getattr(Owner, prop).attrvalue(owner) == rendered
+    kept.append(9)  # tied to the owner and the property like a converted list
+    assert len(calls) == 2
+
+
+@pytest.mark.parametrize(
+    "prop, value, message",
+    [
+        ("pair", (1, 2, 3), "Length of input array is wrong, must be 2"),
+        ("items", TupleSub((1, 2)), "Owner.items accept only ObservableList"),
+    ],
+)
+def test_tuples_are_still_checked(prop, value, message):
+    owner = Owner()
+    before = getattr(owner, prop)
+    with pytest.raises(ValueError) as info:
+        setattr(owner, prop, value)
+    assert str(info.value) == message
+    assert getattr(owner, prop) is before
+
+
 def test_length_as_text_refuses_every_list():
     with pytest.raises(ValueError, match="must be 3$"):
         Owner().texty = [1, 2, 3]

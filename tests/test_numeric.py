@@ -1,8 +1,10 @@
 """_NumericAttribute and _BoundedNumericAttribute: conversion, checks, units."""
+import math
+
 import pytest
 
 from tavo.core import _testsupport
-from tavo.core._attributes import _BoundedNumericAttribute, _NumericAttribute
+from tavo.core._attributes import CSS_LENGTH_UNITS, _BoundedNumericAttribute, _NumericAttribute
 from tavo.core._event import EventDispatcher
 
 
@@ -11,6 +13,7 @@ class Box(EventDispatcher):
     size = _NumericAttribute()
     opacity = _BoundedNumericAttribute(1.0, min=0, max=1, options=["auto", -1])
     zoom = _BoundedNumericAttribute(5, min=0, units="%")
+    level = _BoundedNumericAttribute(2)  # no bounds
 
 
 class IntSub(int):
@@ -214,3 +217,75 @@ def test_python_get_units_decides_by_truth_not_by_type(cls, units, expected):
     owner = Owner()
     owner.gap = 5
     assert Owner.gap.attrvalue(owner) == expected
+
+
+# ---- NaN and the infinities ---------------------------------------------------
+
+NON_FINITE = [
+    # (assigned value, what the message shows, the entry that refuses it)
+    (math.nan, "nan", "check"),
+    (math.inf, "inf", "check"),
+    (-math.inf, "-inf", "check"),
+    ("nanpx", "'nanpx'", "convert"),
+    ("infpx", "'infpx'", "convert"),
+    ("-inf%", "'-inf%'", "convert"),
+    ("1e400px", "'1e400px'", "convert"),  # reads as an infinity
+    ("inf", "'inf'", "convert"),
+    (("nan", "px"), "'nan'", "convert"),
+    ([math.inf, "%"], "inf", "convert"),
+]
+
+
+@pytest.mark.parametrize("prop", ["width", "opacity", "zoom", "level"])
+@pytest.mark.parametrize("value, shown, entry", NON_FINITE)
+def test_non_finite_numbers_are_refused(prop, value, shown, entry):
+    owner = Box()
+    setattr(owner, prop, "0.5%")
+    before = getattr(owner, prop)
+    calls = []
+    owner.bind(**{prop: lambda obj, value: calls.append(value)})
+    with pytest.raises(ValueError) as info:
+        setattr(owner, prop, value)
+    assert str(info.value) == f"Box.{prop} accept only finite numbers (got {shown})"
+    cls = "_NumericAttribute" if prop == "width" else "_BoundedNumericAttribute"
+    assert f"tavo.core._attributes.{cls}.{entry}" in entry_names(info)
+    assert getattr(owner, prop) == before == 0.5 and calls == []
+    assert getattr(Box, prop).attrvalue(owner) == "0.5%"
+
+
+@pytest.mark.parametrize("value", [math.nan, math.inf])
+def test_numeric_check_entry_refuses_non_finite_floats(value):
+    with pytest.raises(ValueError, match=r"^Box\.size accept only finite numbers") as info:
+        _testsupport.table_call(Box.size, "check", Box(), value)
+    assert entry_names(info)[-1] == "tavo.core._attributes._NumericAttribute.check"
+
+
+@pytest.mark.parametrize("prop", ["width", "level"])
+@pytest.mark.parametrize("value, stored", [(1e-300, 1e-300), (-1.7e308, -1.7e308), ("3.4e38px", 3.3999999521443642e38)])
+def test_extreme_finite_numbers_are_kept(prop, value, stored):
+    owner = Box()
+    setattr(owner, prop, value)
+    assert getattr(owner, prop) == stored
+
+
+# ---- units given at declaration ---------------------------------------------------
+
+
+@pytest.mark.parametrize("cls", [_NumericAttribute, _BoundedNumericAttribute])
+@pytest.mark.parametrize("units", ["pxx", "PX", "p", " px", "%%", "auto"])
+def test_unknown_units_are_refused_at_declaration(cls, units):
+    with pytest.raises(ValueError) as info:
+        cls(1, units=units)
+    assert str(info.value) == (
+        f"{cls.__name__} units is not a known unit (got {units!r}): give one of CSS_LENGTH_UNITS "
+        f"{CSS_LENGTH_UNITS!r}, '%' or ''"
+    )
+    assert f"tavo.core._attributes.{cls.__name__}.__init__" in entry_names(info)
+
+
+@pytest.mark.parametrize("cls", [_NumericAttribute, _BoundedNumericAttribute])
+@pytest.mark.parametrize("units, rendered", [("", "3"), ("%", "3%"), ("vb", "3vb"), ("in", "3in")])
+def test_known_units_render_after_the_number(cls, units, rendered):
+    owner = type("Owner", (EventDispatcher,), {"gap": cls(0, units=units)})()
+    owner.gap = 3
+    assert type(owner).gap.attrvalue(owner) == rendered

@@ -310,6 +310,45 @@ def test_unreadable_numbers_store_nothing(given, message):
     assert owner.number == 4.0 and Owner.number.get_units(owner) == "pt"
 
 
+@pytest.mark.parametrize("name", ["number", "bounded"])
+@pytest.mark.parametrize(
+    "given, shown",
+    [
+        (float("nan"), "nan"),
+        (float("-inf"), "-inf"),
+        ("nanpx", "'nanpx'"),
+        ("1e400px", "'1e400px'"),  # reads as an infinity
+        ("-inf", "'-inf'"),
+        (("inf", "px"), "'inf'"),
+        ([float("nan"), "%"], "nan"),
+    ],
+)
+def test_nan_and_infinities_are_refused(name, given, shown):
+    # The bounds of `bounded` (0..10) do not catch NaN: it compares false with both.
+    owner = Owner()
+    setattr(owner, name, "4pt")
+    calls = recorder(owner, name)
+    with pytest.raises(ValueError) as info:
+        setattr(owner, name, given)
+    assert str(info.value) == f"Owner.{name} accept only finite numbers (got {shown})"
+    assert getattr(owner, name) == 4.0 and getattr(Owner, name).get_units(owner) == "pt" and calls == []
+
+
+def test_parsers_refuse_non_finite_numbers_through_the_table():
+    prop, owner = Owner.number, Owner()
+    with pytest.raises(ValueError, match=r"^Owner\.number accept only finite numbers \(got 'infem'\)$"):
+        _testsupport.table_call(prop, "parse_unit_text", owner, "infem")
+    with pytest.raises(ValueError, match=r"^Owner\.number accept only finite numbers \(got nan\)$"):
+        _testsupport.table_call(prop, "parse_unit_pair", owner, float("nan"), "px")
+    assert owner.property_storage["number"].units is None  # nothing recorded
+
+
+def test_bounded_check_without_bounds_refuses_nan():
+    cls = type("Free", (EventDispatcher,), {"n": P.BoundedNumericProperty(1)})
+    with pytest.raises(ValueError, match=r"^Free\.n accept only finite numbers \(got nan\)$"):
+        _testsupport.table_call(cls.n, "check", cls(), float("nan"))
+
+
 def test_unit_parsers_through_the_table():
     prop, owner = Owner.number, Owner()
     assert _testsupport.table_call(prop, "parse_unit_text", owner, "0.1in") == 0.10000000149011612
@@ -320,6 +359,19 @@ def test_unit_parsers_through_the_table():
         _testsupport.table_call(prop, "parse_unit_text", owner, 5)
     with pytest.raises(TypeError, match="units must be a str, got int"):
         P.NumericProperty(units=5)
+
+
+@pytest.mark.parametrize("cls", [P.NumericProperty, P.BoundedNumericProperty])
+def test_units_keyword_is_checked_at_declaration(cls):
+    for units in ("", "%", *P.CSS_LENGTH_UNITS):
+        assert cls(units=units).units == units
+    for units in ("pxx", "Px", "x", "%px", "px "):
+        with pytest.raises(ValueError) as info:
+            cls(units=units)
+        assert str(info.value) == (
+            f"{cls.__name__} units is not a known unit (got {units!r}): give one of CSS_LENGTH_UNITS "
+            f"{P.CSS_LENGTH_UNITS!r}, '%' or ''"
+        )
 
 
 @pytest.mark.parametrize(
@@ -370,7 +422,7 @@ def test_boolean_keeps_any_value(value):
         ("margin", [3], [3, 3, 3, 3]),
         ("margin", (1, 2), [1, 2, 1, 2]),
         ("margin", (1, 2, 3, 4), [1, 2, 3, 4]),
-        ("margin", [1, None, 2, None], [1, None, 2, None]),
+        ("margin", [1, "x", 2.5, "2em"], [1, "x", 2.5, "2em"]),  # texts are the attribute's to judge
         ("margin", "inherit", "inherit"),
         ("pair", 2.5, [2.5, 2.5]),
         ("pair", [1], [1, 1]),
@@ -387,6 +439,35 @@ def test_variable_list_expands_like_a_margin(name, given, stored):
 def test_variable_list_refuses_other_lengths(name, given):
     with pytest.raises(ValueError, match=rf"^Owner\.{name} must have [24] components"):
         setattr(Owner(), name, given)
+
+
+@pytest.mark.parametrize(
+    "name, given, shown",
+    [
+        ("margin", [1, None, 2, None], "[1, None, 2, None]"),  # used to be stored
+        ("margin", [None], "[None, None, None, None]"),
+        ("margin", float("nan"), "[nan, nan, nan, nan]"),
+        ("margin", (1, 2, 3, float("-inf")), "[1, 2, 3, -inf]"),
+        ("pair", (float("inf"), 1), "[inf, 1]"),
+    ],
+)
+def test_variable_list_refuses_items_that_are_not_lengths(name, given, shown):
+    owner = Owner()
+    before = getattr(owner, name)
+    calls = recorder(owner, name)
+    with pytest.raises(ValueError) as info:
+        setattr(owner, name, given)
+    assert str(info.value) == (
+        f"Owner.{name} has items that are not lengths (got {shown}): give numbers, texts ending in a CSS unit or %, "
+        "or declare the text among the options"
+    )
+    assert getattr(owner, name) == before and calls == []
+
+
+@pytest.mark.parametrize("value", [(1, None, 2, 3), [1, 2, 3, float("nan")]])
+def test_variable_list_check_reads_lists_and_tuples(value):
+    with pytest.raises(ValueError, match="has items that are not lengths"):
+        _testsupport.table_call(Owner.margin, "check", Owner(), value)
 
 
 def test_variable_list_length():
@@ -434,8 +515,11 @@ def test_list_property_values():
     kept = P.ObservableList([1])  # a list subclass is kept as given
     owner.items = kept
     assert owner.items is kept
-    with pytest.raises(ValueError, match=r"^Owner\.items accept only list \(got \(1,\)\)$"):
-        owner.items = (1,)
+    owner.items = (1, 2)  # a tuple is converted as a list is (it used to be refused)
+    assert type(owner.items) is P.ObservableList and owner.items == [1, 2]
+    assert owner.items.owner is owner and owner.items.prop is Owner.items
+    with pytest.raises(ValueError, match=r"^Owner\.items accept only list \(got \{1\}\)$"):
+        owner.items = {1}
     loose = P.ObservableList([1, 2])
     loose.append(3)  # no owner: nothing to notify
     assert loose == [1, 2, 3]
@@ -474,6 +558,20 @@ def test_small_classes_check_what_their_name_promises(name, good, bad, message):
     with pytest.raises(ValueError, match=rf"^Owner\.{name} {message}"):
         setattr(owner, name, bad)
     assert getattr(owner, name) == kept
+
+
+@pytest.mark.parametrize("text", ["orange", "#12345", ""])
+def test_color_property_names_itself_when_refusing_a_text(text):
+    owner = Owner()
+    calls = recorder(owner, "color")
+    with pytest.raises(ValueError) as info:
+        owner.color = text
+    assert str(info.value) == (
+        f"Owner.color has an invalid color text (got {text!r}): give #rgb, #rgba, #rrggbb or #rrggbbaa"
+        " in hex digits, the # optional"
+    )
+    assert info.value.__context__ is None  # the parser's own refusal is replaced
+    assert owner.color == [1, 1, 1, 1] and calls == []
 
 
 def test_dict_and_color_conversions():

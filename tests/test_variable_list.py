@@ -1,4 +1,6 @@
 """_VariableListAttribute: expansion to the target length and space-separated rendering."""
+import math
+
 import pytest
 
 import tavo.core._attributes as attributes
@@ -157,12 +159,84 @@ def test_replaced_units_take_effect_at_the_next_conversion():
 
 @pytest.mark.parametrize(
     "value, expected",
-    [([10, 20, 10, 20], "10 20 10 20"), ("10", "None None None None"), (None, ""), ("inherit", "inherit")],
+    [([10, 20, 10, 20], "10 20 10 20"), ("10", ValueError), (None, ""), ("inherit", "inherit")],
 )
 def test_rendering(value, expected):
     owner = Panel()
+    if expected is ValueError:  # "10" converts to None items: refused, it used to render "None None None None"
+        with pytest.raises(ValueError, match="has items that are not lengths"):
+            owner.margin = value
+        assert Panel.margin.attrvalue(owner) == "0 0 0 0"
+    else:
+        owner.margin = value
+        assert Panel.margin.attrvalue(owner) == expected
+
+
+def test_none_items_of_a_default_are_stored_and_rendered():
+    # A default is stored as it converts, without the check.
+    class Owner(EventDispatcher):
+        margin = _VariableListAttribute("10")
+
+    owner = Owner()
+    assert owner.margin == [None] * 4
+    assert Owner.margin.attrvalue(owner) == "None None None None"
+
+
+NOT_LENGTHS = (
+    "has items that are not lengths (got {}): give numbers, texts ending in a CSS unit or %, "
+    "or declare the text among the options"
+)
+
+
+@pytest.mark.parametrize(
+    "prop, value, converted",
+    [
+        ("margin", "10", [None] * 4),
+        ("margin", "10 20", [None] * 4),
+        ("margin", "", [None] * 4),
+        ("margin", "10px foo", ["10px", None, "10px", None]),
+        ("margin", "10px ", [None] * 4),
+        ("margin", "initial", [None] * 4),  # not among the options
+        ("margin", ["1px", "2"], ["1px", None, "1px", None]),
+        ("margin", (1, 2, 3, "x"), [1, 2, 3, None]),
+        ("margin", [math.nan], [math.nan] * 4),
+        ("margin", [1, math.inf], [1, math.inf, 1, math.inf]),
+        ("margin", -math.inf, [-math.inf] * 4),
+        ("padding", "auto", [None] * 2),  # padding has no options
+        ("padding", "1em 2", ["1em", None]),
+        ("padding", math.nan, [math.nan] * 2),
+    ],
+)
+def test_items_that_are_not_lengths_are_refused(prop, value, converted):
+    owner = Panel()
+    setattr(owner, prop, "3px")
+    calls = []
+    owner.bind(**{prop: lambda obj, value: calls.append(value)})
+    with pytest.raises(ValueError) as info:
+        setattr(owner, prop, value)
+    assert str(info.value) == f"Panel.{prop} " + NOT_LENGTHS.format(converted)
+    assert getattr(owner, prop) == ["3px"] * len(converted) and calls == []
+    assert getattr(Panel, prop).attrvalue(owner) == " ".join(["3px"] * len(converted))
+
+
+@pytest.mark.parametrize(
+    "value, stored, rendered",
+    [
+        ("auto", "auto", "auto"),
+        ("inherit", "inherit", "inherit"),
+        (7, [7] * 4, "7 7 7 7"),
+        ("1e3px 50%", ["1e3px", "50%"] * 2, "1e3px 50% 1e3px 50%"),
+        ([1.5, "2em", 3, "4vh"], [1.5, "2em", 3, "4vh"], "1.5 2em 3 4vh"),
+        (1e308, [1e308] * 4, "1e+308 1e+308 1e+308 1e+308"),
+    ],
+)
+def test_lengths_and_options_are_still_accepted(value, stored, rendered):
+    owner = Panel()
+    calls = []
+    owner.bind(margin=lambda obj, value: calls.append(value))
     owner.margin = value
-    assert Panel.margin.attrvalue(owner) == expected
+    assert owner.margin == stored and calls == [stored]
+    assert Panel.margin.attrvalue(owner) == rendered
 
 
 def test_rendering_a_numeric_option_fails_cleanly():

@@ -2,6 +2,8 @@
 // CSS unit, plus a closed list of other accepted values (such as inherit).
 #include "attributes/numeric_like.hpp"
 
+#include <cmath>
+
 namespace tavo::attributes {
 
 PyObject* render_number_with_units(PyObject* self, PyObject* obj) {
@@ -111,6 +113,11 @@ PyObject* numeric_check_steps(PyObject* self, PyObject* obj, PyObject* value) {
     }
     if (accepted) {
         return new_ref(Py_True);
+    }
+    if (PyFloat_CheckExact(value) && !std::isfinite(PyFloat_AS_DOUBLE(value))) {
+        // NaN and the infinities render as texts no browser reads as a length.
+        raise_composed(obj, self, {text(" accept only finite numbers (got "), repr(value), text(")")});
+        return nullptr;
     }
     if (is_exact_number(value) || PyUnicode_CheckExact(value)) {
         return none_ref();

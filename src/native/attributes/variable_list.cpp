@@ -241,6 +241,8 @@ PyObject* convert_exact_text(PyObject* item) {
     return new_ref(kept ? item : Py_None);
 }
 
+// A text without a unit ending becomes None here; VariableListProperty's
+// check, which this class keeps, refuses a list holding one when assigned.
 PyObject* convert_numeric_steps(PyObject* self, PyObject* obj, PyObject* item) {
     if (PyLong_CheckExact(item) || PyFloat_CheckExact(item)) {
         return new_ref(item);

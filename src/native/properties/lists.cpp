@@ -4,6 +4,7 @@
 
 #include <structmember.h>
 
+#include <cmath>
 #include <cstddef>
 
 namespace tavo::properties {
@@ -96,10 +97,10 @@ namespace {
 
 // ---- ListProperty ---------------------------------------------------------------
 
-// An exact list becomes an ObservableList copy tied to the owner and this
-// property; other values are passed on for the check to judge.
+// An exact list or tuple becomes an ObservableList copy tied to the owner and
+// this property; other values are passed on for the check to judge.
 PyObject* list_convert(PyObject* self, PyObject* obj, PyObject* value) {
-    if (!PyList_CheckExact(value)) {
+    if (!PyList_CheckExact(value) && !PyTuple_CheckExact(value)) {
         return new_ref(value);
     }
     if (!observable_list_type || !observable_list_kwnames) {
@@ -170,17 +171,46 @@ PyObject* variable_list_convert(PyObject* self, PyObject*, PyObject* value) {
     return items.release();
 }
 
-// Refuses a list or tuple whose length is not the target length (None items
-// are fine); anything else is accepted, an option text such as "inherit".
+// Whether an item can be rendered as a length: not None (what a text without
+// a unit ending becomes) and not NaN or an infinity. The exact types come
+// first: the subclass test walks the item type's MRO.
+bool is_length_item(PyObject* item) {
+    const PyTypeObject* type = Py_TYPE(item);
+    if (type == &PyLong_Type || type == &PyUnicode_Type) {
+        return true;
+    }
+    if (type == &PyFloat_Type) {
+        return std::isfinite(PyFloat_AS_DOUBLE(item));
+    }
+    return item != Py_None && !(PyFloat_Check(item) && !std::isfinite(PyFloat_AS_DOUBLE(item)));
+}
+
+// Refuses a list or tuple whose length is not the target length or that holds
+// an item that is not a length; anything else is accepted, an option text
+// such as "inherit".
 PyObject* variable_list_check(PyObject* self, PyObject* obj, PyObject* value) {
     const int accepted = root_accepts(self, obj, value);
     if (accepted != 0) {
         return root_decided(accepted);
     }
+    if (!PyList_Check(value) && !PyTuple_Check(value)) {
+        return none_ref();
+    }
     const int length = target_length(self);
-    if ((PyList_Check(value) || PyTuple_Check(value)) && PySequence_Fast_GET_SIZE(value) != length) {
+    if (PySequence_Fast_GET_SIZE(value) != length) {
         raise_for(PyExc_ValueError, obj, self, " must have %d components (got %R)", length, value);
         return nullptr;
+    }
+    // The item tests run no Python code, so the items stay in place meanwhile.
+    PyObject** items = PySequence_Fast_ITEMS(value);
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        if (!is_length_item(items[i])) {
+            raise_for(PyExc_ValueError, obj, self,
+                      " has items that are not lengths (got %R): give numbers, texts ending in a CSS unit or %%, "
+                      "or declare the text among the options",
+                      value);
+            return nullptr;
+        }
     }
     return none_ref();
 }

@@ -30,6 +30,11 @@ const contract::NumericPropertyVTable* numeric_vtab(PyObject* self) {
 
 // ---- unit parsing -----------------------------------------------------------
 
+// The refusal of a number that is NaN or infinite.
+void raise_not_finite(PyObject* self, PyObject* obj, PyObject* given) {
+    raise_for(PyExc_ValueError, obj, self, " accept only finite numbers (got %R)", given);
+}
+
 // Whether `unit` is a unit this system knows: a CSS length unit or "%".
 int is_unit(PyObject* unit) {
     if (!PyUnicode_Check(unit)) {
@@ -55,10 +60,16 @@ int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
     return 0;
 }
 
-// The 32-bit float of a parsed number; a finite number beyond the float
-// range is a ValueError (the narrowing would not be defined).
+// The 32-bit float of a parsed number. NaN and the infinities (written out,
+// or a text such as "1e400" that reads as one) are a ValueError: the browser
+// drops such a length; so is a finite number beyond the float range (the
+// narrowing would not be defined).
 float narrow(PyObject* self, PyObject* obj, PyObject* given, double number) {
-    if (std::isfinite(number) && std::fabs(number) > static_cast<double>(FLT_MAX)) {
+    if (!std::isfinite(number)) {
+        raise_not_finite(self, obj, given);
+        return -1.0f;
+    }
+    if (std::fabs(number) > static_cast<double>(FLT_MAX)) {
         raise_for(PyExc_ValueError, obj, self, " has a number out of range (got %R)", given);
         return -1.0f;
     }
@@ -184,9 +195,15 @@ PyObject* numeric_check(PyObject* self, PyObject* obj, PyObject* value) {
         raise_for(PyExc_ValueError, obj, self, " accept only int/float (got %R)", value);
         return nullptr;
     }
+    if (!PyLong_Check(value) && !std::isfinite(PyFloat_AS_DOUBLE(value))) {  // a float: is_number holds
+        raise_not_finite(self, obj, value);
+        return nullptr;
+    }
     return none_ref();
 }
 
+// NaN and the infinities are refused by numeric_check first: NaN compares
+// false with both bounds and would pass them.
 PyObject* bounded_check(PyObject* self, PyObject* obj, PyObject* value) {
     Ref accepted = Ref::steal(numeric_check(self, obj, value));
     if (!accepted || accepted.get() == Py_True) {
@@ -240,6 +257,17 @@ int numeric_init(PyObject* self, PyObject* args, PyObject* kwds) {
     if (units) {
         if (!PyUnicode_Check(units)) {
             PyErr_Format(PyExc_TypeError, "units must be a str, got %.200s", Py_TYPE(units)->tp_name);
+            return -1;
+        }
+        // A misspelt unit would be written after every number of every owner.
+        const int known = PyUnicode_GET_LENGTH(units) == 0 ? 1 : is_unit(units);
+        if (known < 0) {
+            return -1;
+        }
+        if (!known) {
+            PyErr_Format(PyExc_ValueError,
+                         "%s units is not a known unit (got %R): give one of CSS_LENGTH_UNITS %R, '%%' or ''",
+                         short_type_name(Py_TYPE(self)), units, css_length_units);
             return -1;
         }
         set_field(as_numeric(self)->units, Ref::borrow(units));

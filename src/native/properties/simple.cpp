@@ -234,7 +234,8 @@ PyMemberDef option_members[] = {
 PyObject* hex_parser = nullptr;  // tavo.core.utils.get_color_from_hex_255, looked up at first use
 
 // The components of a hex colour text: [r, g, b] in 0..1 and the alpha when
-// given; null with ValueError for a text that is not a colour.
+// given; null with ValueError, naming this property, for a text that is not
+// a colour (the parser's own refusal knows no owner).
 PyObject* hex_components(PyObject* self, PyObject* obj, PyObject* text) {
     if (!hex_parser) {
         Ref utils = Ref::steal(PyImport_ImportModule("tavo.core.utils"));
@@ -244,11 +245,15 @@ PyObject* hex_components(PyObject* self, PyObject* obj, PyObject* text) {
         }
     }
     Ref parsed = Ref::steal(PyObject_CallOneArg(hex_parser, text));
-    if (!parsed) {
+    if (!parsed && !PyErr_ExceptionMatches(PyExc_ValueError)) {
         return nullptr;
     }
-    if (parsed.get() == Py_None) {
-        raise_for(PyExc_ValueError, obj, self, " has an invalid color text (got %R)", text);
+    if (!parsed || parsed.get() == Py_None) {
+        PyErr_Clear();
+        raise_for(PyExc_ValueError, obj, self,
+                  " has an invalid color text (got %R): give #rgb, #rgba, #rrggbb or #rrggbbaa in hex digits, "
+                  "the # optional",
+                  text);
         return nullptr;
     }
     if (!PyList_Check(parsed.get())) {
