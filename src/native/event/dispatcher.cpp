@@ -8,6 +8,7 @@
 #include "event/common.hpp"
 
 #include <cstddef>
+#include <iterator>
 
 namespace tavo::event {
 
@@ -132,23 +133,24 @@ PyObject* declared_properties(PyTypeObject* type) {
 // property listed: the list borrows them and keeps nothing alive.
 struct PlanEntry {
     unsigned int tag = 0;
-    PyObject** properties = nullptr;  // borrowed from the class dicts
     Py_ssize_t count = 0;
+    // Borrowed from the class dicts. Held in place, so that remembering a
+    // class allocates nothing; a class declaring more is not remembered.
+    PyObject* properties[48] = {};
 };
 PlanEntry plan_cache[64];
 
 void remember_plan(unsigned int tag, PyObject* properties) {
-    PlanEntry& entry = plan_cache[tag % 64];
     const Py_ssize_t count = PyTuple_GET_SIZE(properties);
-    auto* items = static_cast<PyObject**>(PyMem_Malloc(sizeof(PyObject*) * static_cast<std::size_t>(count + 1)));
-    if (!items) {
-        return;  // not remembered: the next creation collects them again
+    if (count > static_cast<Py_ssize_t>(std::size(PlanEntry{}.properties))) {
+        return;  // collected again at each creation
     }
+    PlanEntry& entry = plan_cache[tag % 64];
     for (Py_ssize_t i = 0; i < count; ++i) {
-        items[i] = PyTuple_GET_ITEM(properties, i);
+        entry.properties[i] = PyTuple_GET_ITEM(properties, i);
     }
-    PyMem_Free(entry.properties);
-    entry = {tag, items, count};
+    entry.count = count;
+    entry.tag = tag;
 }
 
 // The declared properties of `type`, a new tuple owning them: what the
