@@ -19,6 +19,7 @@ from __future__ import annotations
 
 import argparse
 import html
+import html.parser
 import json
 import os
 import pathlib
@@ -28,6 +29,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
+import tavo.html
 from tavo.core._attributes import (
     _Attribute,
     _BooleanAttribute,
@@ -63,7 +65,6 @@ ATTRIBUTE_CLASSES = (
     _ColorAttribute,
     _GenericEventAttribute,
 )
-KINDS = ("style", "class", "element")
 
 
 def send_to_server(
@@ -168,49 +169,28 @@ def attributes_of(component: EventDispatcher) -> list[HtmlAttribute]:
     return list(found.values())
 
 
-def rendered_attributes(component: EventDispatcher) -> dict[str, str | None]:
-    """The page attributes of a component, by name; None stands for a boolean attribute without a value.
+class _StartTagParser(html.parser.HTMLParser):
+    """The attributes of the one start tag fed to it, values unescaped."""
 
-    Style attributes are joined into ``style``, class attributes into
-    ``class`` (a list attribute renders its items separated by commas, a
-    boolean one its name), element attributes stand by their own name.
-    Attributes that render the empty text are left out.
-    """
-    styles: list[str] = []
-    classes: list[str] = []
-    elements: dict[str, str | None] = {}
-    for attr in attributes_of(component):
-        if attr.attrtype not in KINDS:
-            continue
-        value = attr.attrvalue(component)
-        text = "" if value is None else str(value)
-        if text == "":
-            continue
-        if attr.attrtype == "style":
-            styles.append(f"{attr.attrname}: {text}")
-        elif attr.attrtype == "class":
-            classes.extend(item for part in text.split(",") if (item := part.strip()))
-        elif isinstance(attr, _BooleanAttribute):
-            elements[text] = None
-        else:
-            elements[attr.attrname] = text
-    result: dict[str, str | None] = {}
-    if "id" in elements:
-        result["id"] = elements.pop("id")
-    if classes:
-        result["class"] = " ".join(classes)
-    if styles:
-        result["style"] = "; ".join(styles)
-    result.update(elements)
-    return result
+    def __init__(self) -> None:
+        super().__init__()
+        self.attributes: dict[str, str | None] = {}
+
+    def handle_starttag(self, tag: str, attrs: list[tuple[str, str | None]]) -> None:
+        self.attributes = dict(attrs)
+
+
+def rendered_attributes(component: Component) -> dict[str, str | None]:
+    """The attributes of a component's start tag, by name, values unescaped; None stands for a bare attribute."""
+    parser = _StartTagParser()
+    parser.feed(start_tag(component))
+    parser.close()
+    return parser.attributes
 
 
 def start_tag(component: Component) -> str:
-    """The HTML start tag of a component, its attribute values escaped."""
-    parts = [component.tag]
-    for name, value in rendered_attributes(component).items():
-        parts.append(name if value is None else f'{name}="{html.escape(value)}"')
-    return "<" + " ".join(parts) + ">"
+    """The HTML start tag of a component (see tavo.html.start_tag for the rules)."""
+    return tavo.html.start_tag(component, component.tag)
 
 
 VOID_TAGS = frozenset({"input", "br", "hr", "img"})
