@@ -26,15 +26,9 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1]))
 
 from bench import page  # noqa: E402
 
-ATTRIBUTE_CLASSES = (
-    _Attribute, _NumericAttribute, _BoundedNumericAttribute, _VariableListAttribute, _BooleanAttribute,
-    _LogicalAttribute, _ListAttribute, _ColorAttribute, _GenericEventAttribute,
-)
-
-
 def reference(component, tag="div"):
     """The same rules in Python (bench/page.py), found anew on every call."""
-    return page.start_tag_with(ATTRIBUTE_CLASSES, _BooleanAttribute, component, tag)
+    return page.start_tag_with(page.ATTRIBUTE_CLASSES, _BooleanAttribute, component, tag)
 
 
 def component(**declarations):
@@ -410,6 +404,22 @@ def test_a_rendering_may_change_the_class_being_rendered():
     # The call renders the attributes it found before the class changed.
     assert start_tag(card, "div") == '<div a="first" b="done" style="c: 3px">'
     assert start_tag(card, "div") == '<div b="done">'
+
+
+@pytest.mark.no_leakcheck
+def test_second_interpreter_is_refused():
+    from test_module import SUBINTERPRETER_PRELUDE, run_python
+
+    result = run_python(SUBINTERPRETER_PRELUDE + """
+import tavo.core._event
+from tavo.html import start_tag
+run_in_subinterpreter("import tavo.core._render")
+print("FIRST", start_tag(tavo.core._event.EventDispatcher(), "p"))
+""")
+    assert result.returncode == 0, result.stderr
+    assert "ImportError" in result.stdout
+    assert "tavo.core._render can only be loaded into one interpreter per process." in result.stdout
+    assert "FIRST <p>" in result.stdout
 
 
 # ---- the rules against their Python statement -------------------------------------------
