@@ -26,8 +26,10 @@ import tracemalloc
 from tavo.core._attributes import (
     _Attribute,
     _BooleanAttribute,
+    _BoundedNumericAttribute,
     _ColorAttribute,
     _GenericEventAttribute,
+    _ListAttribute,
     _LogicalAttribute,
     _NumericAttribute,
     _VariableListAttribute,
@@ -37,6 +39,10 @@ from tavo.core._event import EventDispatcher
 from bench import peers
 
 PAGE_SIZES = (100, 1_000, 10_000)
+ATTRIBUTE_CLASSES = (
+    _Attribute, _NumericAttribute, _BoundedNumericAttribute, _VariableListAttribute, _BooleanAttribute,
+    _LogicalAttribute, _ListAttribute, _ColorAttribute, _GenericEventAttribute,
+)
 
 # ---- the tag rules in Python ------------------------------------------------------
 
