@@ -14,8 +14,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 # Run against the installed package: unit behaviour, the demo page, the stubs, the browser check.
-SUITE = ("test_attribute.py", "test_demo.py", "test_typing.py", "test_browser.py")
-NATIVE = ("_attributes", "properties", "_event", "_testsupport")
+SUITE = ("test_attribute.py", "test_demo.py", "test_typing.py", "test_browser.py", "test_html.py")
+NATIVE = ("_attributes", "properties", "_event", "_render", "_testsupport")
 
 pytestmark = [
     pytest.mark.slow,
@@ -71,6 +71,8 @@ def test_wheel_holds_every_package_file(wheel):
         "tavo/core/_attributes.pyi",
         "tavo/core/properties.pyi",
         "tavo/core/_event.pyi",
+        "tavo/core/_render.pyi",
+        "tavo/html.py",
     }
     assert expected <= names
     for module in NATIVE:

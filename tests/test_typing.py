@@ -19,7 +19,7 @@ import tavo.demo
 
 pytest.importorskip("mypy", reason="mypy is not installed (pip install '.[test]')")
 
-MODULES = ("tavo.core._attributes", "tavo.core.properties", "tavo.core._event")
+MODULES = ("tavo.core._attributes", "tavo.core.properties", "tavo.core._event", "tavo.core._render", "tavo.html")
 PACKAGE_ROOT = pathlib.Path(os.path.abspath(tavo.__file__)).parent.parent
 
 pytestmark = [
@@ -50,7 +50,7 @@ def cache(tmp_path_factory):
 
 def test_package_is_marked_typed():
     names = {path.name for path in (PACKAGE_ROOT / "tavo" / "core").iterdir()}
-    assert {"_attributes.pyi", "properties.pyi", "_event.pyi"} <= names
+    assert {"_attributes.pyi", "properties.pyi", "_event.pyi", "_render.pyi"} <= names
     assert (PACKAGE_ROOT / "tavo" / "py.typed").is_file()
 
 
@@ -78,6 +78,7 @@ from tavo.core._attributes import (
 )
 from tavo.core._event import EventDispatcher
 from tavo.core.properties import ObservableList
+from tavo.html import start_tag
 
 
 def handler(obj: Any, name: str, *, prevent_default: bool, event_args: Any, event_js: str, dispatch: bool) -> str:
@@ -117,6 +118,7 @@ assert_type(Box.text.sync, int)
 assert_type(Box.text.values, dict[Any, Any])
 assert_type(Box.onclick.attrvalue(None), Any)
 assert_type(box.client_events, tuple[str, ...])
+assert_type(start_tag(box, "div"), str)
 
 box.width = object()  # type: ignore[assignment]
 box.text = 5  # type: ignore[assignment]
@@ -127,6 +129,8 @@ Box.width.attrname = "w"  # type: ignore[misc]
 Box.text.sync = 1  # type: ignore[misc]
 _ColorAttribute(attrtype=1)  # type: ignore[arg-type]
 EventDispatcher(1)  # type: ignore[arg-type]
+start_tag(Box.width, "div")  # type: ignore[arg-type]
+start_tag(box, tag="div")  # type: ignore[call-arg]
 '''
 
 

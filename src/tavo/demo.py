@@ -32,6 +32,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
+import tavo.html
 from tavo.core._attributes import (
     _Attribute,
     _BooleanAttribute,
@@ -215,39 +216,28 @@ def rendered_values(component: EventDispatcher) -> list[RenderedValue]:
     return values
 
 
-def rendered_attributes(component: EventDispatcher) -> dict[str, str | None]:
-    """The page attributes of a component, by name; None stands for a boolean attribute without a value.
+class _StartTagParser(html.parser.HTMLParser):
+    """The attributes of the one start tag fed to it, values unescaped."""
 
-    Style declarations are joined into ``style``, class names into ``class``,
-    element attributes stand by their own name (``id`` first).
-    """
-    styles: list[str] = []
-    classes: list[str] = []
-    elements: dict[str, str | None] = {}
-    for value in rendered_values(component):
-        if value.kind == "style":
-            styles.append(str(value))
-        elif value.kind == "class":
-            classes.append(value.text or "")
-        else:
-            elements[value.name] = value.text
-    result: dict[str, str | None] = {}
-    if "id" in elements:
-        result["id"] = elements.pop("id")
-    if classes:
-        result["class"] = " ".join(classes)
-    if styles:
-        result["style"] = "; ".join(styles)
-    result.update(elements)
-    return result
+    def __init__(self) -> None:
+        super().__init__()
+        self.attributes: dict[str, str | None] = {}
+
+    def handle_starttag(self, tag: str, attrs: list[tuple[str, str | None]]) -> None:
+        self.attributes = dict(attrs)
+
+
+def rendered_attributes(component: Component) -> dict[str, str | None]:
+    """The attributes of a component's start tag, by name, values unescaped; None stands for a bare attribute."""
+    parser = _StartTagParser()
+    parser.feed(start_tag(component))
+    parser.close()
+    return parser.attributes
 
 
 def start_tag(component: Component) -> str:
-    """The HTML start tag of a component, its attribute values escaped."""
-    parts = [component.tag]
-    for name, value in rendered_attributes(component).items():
-        parts.append(name if value is None else f'{name}="{html.escape(value)}"')
-    return "<" + " ".join(parts) + ">"
+    """The HTML start tag of a component (see tavo.html.start_tag for the rules)."""
+    return tavo.html.start_tag(component, component.tag)
 
 
 VOID_TAGS = frozenset({"input", "br", "hr", "img"})

@@ -93,6 +93,42 @@ inline unsigned int assign_type_version(PyTypeObject* type, PyObject* any_name) 
     return type_version(type);
 }
 
+// ---- notes on exceptions ---------------------------------------------------
+
+// Add `note` (a str) to the exception being raised, through its add_note
+// method (`add_note` is the interned method name). When the note cannot be
+// added, the exception stays as it was.
+inline void add_note_to_raised(PyObject* note, PyObject* add_note) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    PyObject* raised = PyErr_GetRaisedException();
+    if (!raised) {
+        return;
+    }
+    PyObject* done = PyObject_CallMethodOneArg(raised, add_note, note);
+    Py_XDECREF(done);
+    PyErr_Clear();
+    PyErr_SetRaisedException(raised);
+#else
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    if (!type) {
+        return;
+    }
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback && value) {
+        PyException_SetTraceback(value, traceback);
+    }
+    if (value) {
+        PyObject* done = PyObject_CallMethodOneArg(value, add_note, note);
+        Py_XDECREF(done);
+        PyErr_Clear();
+    }
+    PyErr_Restore(type, value, traceback);
+#endif
+}
+
 // ---- versions of namespaces ------------------------------------------------
 
 // A namespace's version: a number that changes whenever the entries of the
