@@ -157,6 +157,9 @@ void remember_plan(unsigned int tag, PyObject* properties) {
 // creation iterates over stays alive whatever the preparations do.
 PyObject* class_plan(PyTypeObject* type) {
     static PyObject* any_name = PyUnicode_InternFromString("__init__");
+    if (!any_name) {
+        PyErr_Clear();  // no name to give tags with: every creation collects the list anew
+    }
     const unsigned int tag = any_name ? compat::assign_type_version(type, any_name) : 0;
     const PlanEntry& entry = plan_cache[tag % 64];
     if (tag != 0 && entry.tag == tag) {
