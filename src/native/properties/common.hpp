@@ -107,8 +107,13 @@ inline bool is_number(PyObject* value) {
     return (PyLong_Check(value) && !PyBool_Check(value)) || PyFloat_Check(value);
 }
 
-// The owner's storage record of `self` (borrowed), checked; null with an error.
+// The owner's storage record of `self` (borrowed), checked and made if it was
+// still kept as a value; null with an error.
 contract::PropertyStorageObject* storage_of(PyObject* self, PyObject* obj);
+
+// The owner's map entry of `self` (borrowed): its record, or its converted
+// default while no record has been needed. Null with an error.
+PyObject* storage_entry_of(PyObject* self, PyObject* obj);
 
 // Class fillers, called once by the exec step before readying.
 void fill_storage_type();

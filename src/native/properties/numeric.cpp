@@ -294,12 +294,16 @@ void numeric_dealloc(PyObject* self) {
 
 PyObject* numeric_get_units(PyObject* self, PyObject* obj) {
     if (obj != Py_None) {
-        contract::PropertyStorageObject* storage = storage_of(self, obj);
-        if (!storage) {
+        // An owner without a record for this property has recorded no unit.
+        PyObject* entry = storage_entry_of(self, obj);
+        if (!entry) {
             return nullptr;
         }
-        if (storage->units && storage->units != Py_None) {
-            return new_ref(storage->units);
+        if (contract::is_record(entry, &storage_type)) {
+            PyObject* units = reinterpret_cast<contract::PropertyStorageObject*>(entry)->units;
+            if (units && units != Py_None) {
+                return new_ref(units);
+            }
         }
     }
     PyObject* units = as_numeric(self)->units;

@@ -54,7 +54,9 @@ void raise_for(PyObject* error, PyObject* obj, PyObject* self, const char* tail_
     }
 }
 
-Storage* storage_of(PyObject* self, PyObject* obj) {
+// The owner's map entry of `self` (borrowed): a record, or the converted
+// default kept until the record is first needed. Null with an error.
+PyObject* storage_entry_of(PyObject* self, PyObject* obj) {
     if (!is_owner(obj)) {
         PyErr_Format(PyExc_TypeError, "the owner of a property must be an EventDispatcher, got %.200s",
                      Py_TYPE(obj)->tp_name);
@@ -68,22 +70,23 @@ Storage* storage_of(PyObject* self, PyObject* obj) {
     }
     PyObject* key = as_property(self)->storage_key;
     PyObject* found = PyDict_GetItemWithError(map, key ? key : Py_None);
-    if (!found) {
-        if (!PyErr_Occurred()) {
-            Ref message = Ref::steal(PyUnicode_FromFormat("%s has no storage record for the property %R",
-                                                          short_type_name(Py_TYPE(obj)), key ? key : Py_None));
-            if (message) {
-                PyErr_SetObject(PyExc_KeyError, message.get());
-            }
+    if (!found && !PyErr_Occurred()) {
+        Ref message = Ref::steal(PyUnicode_FromFormat("%s has no storage record for the property %R",
+                                                      short_type_name(Py_TYPE(obj)), key ? key : Py_None));
+        if (message) {
+            PyErr_SetObject(PyExc_KeyError, message.get());
         }
-        return nullptr;
     }
-    if (!contract::is_record(found, &storage_type)) {
+    return found;
+}
+
+Storage* storage_of(PyObject* self, PyObject* obj) {
+    PyObject* found = storage_entry_of(self, obj);
+    if (found && !contract::is_record(found, &storage_type)) {
         // The converted default kept until this first use: now its record.
+        PyObject* key = as_property(self)->storage_key;
+        PyObject* map = reinterpret_cast<contract::EventDispatcherObject*>(obj)->property_storage;
         found = contract::make_deferred_record(map, key ? key : Py_None, found, &storage_type);
-        if (!found) {
-            return nullptr;
-        }
     }
     return reinterpret_cast<Storage*>(found);
 }
@@ -154,8 +157,17 @@ PyObject* root_get_value(PyObject* self, PyObject* obj, int skip_dispatch) {
         PyObject* defaultvalue = as_property(self)->defaultvalue;
         return new_ref(defaultvalue ? defaultvalue : Py_None);
     }
-    Storage* storage = storage_of(self, obj);
-    return storage ? new_ref(storage->value ? storage->value : Py_None) : nullptr;
+    // A kept default is read as it is: a record made only to be read would
+    // show nothing more, and a page reads every attribute once.
+    PyObject* entry = storage_entry_of(self, obj);
+    if (!entry) {
+        return nullptr;
+    }
+    if (!contract::is_record(entry, &storage_type)) {
+        return new_ref(entry);
+    }
+    PyObject* value = reinterpret_cast<Storage*>(entry)->value;
+    return new_ref(value ? value : Py_None);
 }
 
 // convert, then check, through the property's own table (an error stores
@@ -225,10 +237,14 @@ PyObject* root_convert(PyObject*, PyObject*, PyObject* value) {
 // those bound when the dispatch starts, in binding order.
 PyObject* root_dispatch(PyObject* self, PyObject* obj) {
     Ref keep_self = Ref::borrow(self);
-    Storage* storage = storage_of(self, obj);
-    if (!storage) {
+    PyObject* entry = storage_entry_of(self, obj);
+    if (!entry) {
         return nullptr;
     }
+    if (!contract::is_record(entry, &storage_type)) {
+        return none_ref();  // no record yet: nothing is bound
+    }
+    auto* storage = reinterpret_cast<Storage*>(entry);
     if (!storage->observers || !PyList_Check(storage->observers) || PyList_GET_SIZE(storage->observers) == 0) {
         return none_ref();
     }
