@@ -1,5 +1,6 @@
 """tavo.core.utils.get_color_from_hex_255."""
 import pytest
+from hypothesis import given, settings, strategies as st
 
 from tavo.core.utils import get_color_from_hex_255
 
@@ -45,3 +46,13 @@ def test_other_texts_are_refused_with_the_accepted_forms(text):
 @pytest.mark.parametrize("value", [None, 0xFFF, b"#fff", ["#fff"]])
 def test_values_that_are_not_texts_give_none(value):
     assert get_color_from_hex_255(value) is None
+
+
+@settings(max_examples=300, deadline=None)
+@given(data=st.data(), size=st.sampled_from([3, 4, 6, 8]), hash_sign=st.booleans())
+def test_each_pair_of_digits_reads_as_one_component(data, size, hash_sign):
+    text = data.draw(st.text(alphabet="0123456789abcdefABCDEF", min_size=size, max_size=size))
+    pairs = text if size > 4 else "".join(digit * 2 for digit in text)
+    components = [int(pairs[i:i + 2], 16) for i in range(0, len(pairs), 2)]
+    expected = components[:3] + [alpha / 255 for alpha in components[3:]]
+    assert get_color_from_hex_255("#" * hash_sign + text) == expected

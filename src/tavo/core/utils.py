@@ -1,6 +1,10 @@
 """Small helpers of the property system."""
 
 _HEX_DIGITS = frozenset("0123456789abcdefABCDEF")
+_SIZES = frozenset((3, 4, 6, 8))
+# The shift of each component's digits in the text read as one number.
+_SHORT_SHIFTS = {3: (8, 4, 0), 4: (12, 8, 4, 0)}
+_LONG_SHIFTS = {6: (16, 8, 0), 8: (24, 16, 8, 0)}
 
 
 def get_color_from_hex_255(text: object) -> list[float] | None:
@@ -15,15 +19,21 @@ def get_color_from_hex_255(text: object) -> list[float] | None:
     """
     if not isinstance(text, str):
         return None
-    digits = text[1:] if text.startswith("#") else text
-    if len(digits) in (3, 4):
-        digits = "".join(digit * 2 for digit in digits)
-    if len(digits) not in (6, 8) or not _HEX_DIGITS.issuperset(digits):
-        raise ValueError(
-            f"not a hex colour text (got {text!r}): give #rgb, #rgba, #rrggbb or #rrggbbaa"
-            " in hex digits, the # optional"
-        )
-    components: list[float] = [int(digits[i : i + 2], 16) for i in range(0, len(digits), 2)]
-    if len(components) == 4:
-        components[3] = components[3] / 255
-    return components
+    digits = text[1:] if text[:1] == "#" else text
+    size = len(digits)
+    # The digits are checked first: int() alone would also take "_", "+",
+    # blanks and other scripts' digits.
+    if size in _SIZES and _HEX_DIGITS.issuperset(digits):
+        number = int(digits, 16)
+        components: list[float]
+        if size < 6:  # one digit a component: f stands for ff
+            components = [(number >> shift & 15) * 17 for shift in _SHORT_SHIFTS[size]]
+        else:
+            components = [number >> shift & 255 for shift in _LONG_SHIFTS[size]]
+        if len(components) == 4:
+            components[3] = components[3] / 255
+        return components
+    raise ValueError(
+        f"not a hex colour text (got {text!r}): give #rgb, #rgba, #rrggbb or #rrggbbaa"
+        " in hex digits, the # optional"
+    )
