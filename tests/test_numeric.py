@@ -113,6 +113,30 @@ def test_numeric_rendering_through_assignment(value, expected):
     assert Box.width.attrvalue(owner) == expected
 
 
+@pytest.mark.parametrize(
+    "value",
+    [0, 7, -7, 2**63 - 1, -2**63, 2**63, -2**63 - 1, 10**30, 0.0, -0.0, 10.0, 0.1, 1e16, 1e15, 1e-5, -2.5e-7,
+     123456.789, 1.7976931348623157e308, 5e-324, IntSub(3), True, 2.5],
+)
+@pytest.mark.parametrize("unit", ["px", "%", "\u00b5m", 3])
+@pytest.mark.parametrize("cls", [_NumericAttribute, _BoundedNumericAttribute])
+def test_a_number_and_its_unit_render_as_format_does(cls, value, unit):
+    # The texts of exact ints and floats with an ASCII unit are written
+    # natively; every value and unit must still read as "{0}{1}".format gives.
+    class Unit(cls):
+        def get_units(self, obj):
+            return unit
+
+    class Owner(EventDispatcher):
+        gap = cls(None, units="px", options=[IntSub(3), True])
+        other = Unit(None, units="px", options=[IntSub(3), True])
+
+    owner = Owner()
+    owner.gap = owner.other = value
+    assert Owner.gap.attrvalue(owner) == "{0}{1}".format(value, "px")
+    assert Owner.other.attrvalue(owner) == "{0}{1}".format(value, unit)
+
+
 def test_rendering_without_unit_and_with_a_python_get_units():
     owner = Box()
     owner.size = 10.0

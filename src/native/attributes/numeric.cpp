@@ -3,8 +3,102 @@
 #include "attributes/numeric_like.hpp"
 
 #include <cmath>
+#include <cstring>
 
 namespace tavo::attributes {
+
+namespace {
+
+// The unit to render: the base's get_units called directly where the class
+// keeps NumericProperty's method and its instances have no dict that could
+// shadow it; any other get_units is called by name.
+PyObject* units_for(PyObject* self, PyObject* obj) {
+    PyTypeObject* type = Py_TYPE(self);
+    const auto base_get_units = g.numeric_table->get_units;
+    if (type->tp_dictoffset == 0 && base_get_units) {
+        PyObject* found = compat::type_lookup(type, k.get_units);  // borrowed
+        if (found && Py_IS_TYPE(found, &PyMethodDescr_Type) &&
+            reinterpret_cast<PyMethodDescrObject*>(found)->d_method->ml_meth == base_get_units) {
+            return base_get_units(self, obj);
+        }
+    }
+    return PyObject_CallMethodOneArg(self, k.get_units, obj);
+}
+
+// Writes the default text of an exact int or float into `buffer`; false
+// (no error set) for any other value, which the caller formats instead.
+bool write_number(PyObject* value, char (&buffer)[32], Py_ssize_t& length) {
+    if (PyFloat_CheckExact(value)) {
+        // The digits float's repr gives, ".0" kept.
+        char* digits = PyOS_double_to_string(PyFloat_AS_DOUBLE(value), 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+        if (!digits) {
+            PyErr_Clear();
+            return false;
+        }
+        length = static_cast<Py_ssize_t>(std::strlen(digits));
+        const bool fits = length < static_cast<Py_ssize_t>(sizeof buffer);
+        if (fits) {
+            std::memcpy(buffer, digits, static_cast<size_t>(length));
+        }
+        PyMem_Free(digits);
+        return fits;
+    }
+    if (PyLong_CheckExact(value)) {
+        int overflow = 0;
+        const long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (overflow || (number == -1 && PyErr_Occurred())) {
+            PyErr_Clear();
+            return false;
+        }
+        // Digits from the last; the magnitude as unsigned, so the lowest
+        // number has one too.
+        unsigned long long magnitude = number < 0 ? 0ULL - static_cast<unsigned long long>(number)
+                                                  : static_cast<unsigned long long>(number);
+        char reversed[24];
+        int count = 0;
+        do {
+            reversed[count++] = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        length = 0;
+        if (number < 0) {
+            buffer[length++] = '-';
+        }
+        while (count > 0) {
+            buffer[length++] = reversed[--count];
+        }
+        return true;
+    }
+    return false;
+}
+
+// "{0}{1}".format(value, units) for a true `units`: built in one piece for a
+// number with an ASCII unit text, which is what a page renders most.
+PyObject* number_with_unit(PyObject* value, PyObject* units) {
+    char digits[32];
+    Py_ssize_t length = 0;
+    if (PyUnicode_CheckExact(units) && PyUnicode_IS_ASCII(units) && write_number(value, digits, length)) {
+        const Py_ssize_t unit_length = PyUnicode_GET_LENGTH(units);
+        PyObject* result = PyUnicode_New(length + unit_length, 127);
+        if (result) {
+            Py_UCS1* out = PyUnicode_1BYTE_DATA(result);
+            std::memcpy(out, digits, static_cast<size_t>(length));
+            std::memcpy(out + length, PyUnicode_1BYTE_DATA(units), static_cast<size_t>(unit_length));
+        }
+        return result;
+    }
+    Ref number = Ref::steal(PyObject_Format(value, k.empty_str));
+    if (!number) {
+        return nullptr;
+    }
+    Ref unit_text = Ref::steal(PyObject_Format(units, k.empty_str));
+    if (!unit_text) {
+        return nullptr;
+    }
+    return PyUnicode_Concat(number.get(), unit_text.get());
+}
+
+}  // namespace
 
 PyObject* render_number_with_units(PyObject* self, PyObject* obj) {
     Ref value = Ref::steal(current_value(self, obj));
@@ -17,7 +111,7 @@ PyObject* render_number_with_units(PyObject* self, PyObject* obj) {
     if (PyUnicode_Check(value.get())) {
         return value.release();
     }
-    Ref units = Ref::steal(PyObject_CallMethodOneArg(self, k.get_units, obj));
+    Ref units = Ref::steal(units_for(self, obj));
     if (!units) {
         return nullptr;
     }
@@ -25,15 +119,10 @@ PyObject* render_number_with_units(PyObject* self, PyObject* obj) {
     if (has_units < 0) {
         return nullptr;
     }
-    Ref number = Ref::steal(PyObject_Format(value.get(), k.empty_str));
-    if (!number || !has_units) {
-        return number.release();
+    if (!has_units) {
+        return PyObject_Format(value.get(), k.empty_str);
     }
-    Ref unit_text = Ref::steal(PyObject_Format(units.get(), k.empty_str));
-    if (!unit_text) {
-        return nullptr;
-    }
-    return PyUnicode_Concat(number.get(), unit_text.get());
+    return number_with_unit(value.get(), units.get());
 }
 
 void raise_invalid_numeric_option(PyObject* self, PyObject* obj, PyObject* value, PyObject* options) {
