@@ -100,6 +100,36 @@ def test_register_event_keeps_client_events_apart():
         widget.register_event("x", client=True, extra=1)
 
 
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((5,), {}, "register_event() argument 1 must be str, not int"),
+        (("x",), {"client": True, "extra": 1}, "register_event() got an unexpected keyword argument 'extra'"),
+        ((), {}, "register_event() missing required argument 'name' (pos 1)"),
+        ((), {"client": True}, "register_event() missing required argument 'name' (pos 1)"),
+        (("a", True, 3), {}, "register_event() takes at most 2 arguments (3 given)"),
+        (("a",), {"name": "b"}, "argument for register_event() given by name ('name') and position (1)"),
+        (("a", False), {"client": True}, "argument for register_event() given by name ('client') and position (2)"),
+    ],
+)
+def test_register_event_refuses_bad_arguments_and_registers_nothing(args, kwargs, message):
+    widget = widget_with()
+    with pytest.raises(TypeError) as info:
+        widget.register_event(*args, **kwargs)
+    assert str(info.value) == message
+    assert widget.client_events == ()
+    for name in ("a", "b", "x"):
+        with pytest.raises(KeyError):
+            widget.dispatch(name)
+
+
+@pytest.mark.parametrize("args, kwargs", [(("e", 1), {}), (("e",), {"client": "yes"}), ((), {"name": "e", "client": 1})])
+def test_register_event_takes_client_by_truth_positionally_or_by_keyword(args, kwargs):
+    widget = widget_with()
+    widget.register_event(*args, **kwargs)
+    assert widget.client_events == ("e",)
+
+
 def test_bind_dispatch_unbind_events():
     widget = widget_with("on_press")
     calls = []

@@ -191,7 +191,11 @@ PyObject* attribute_init_storage(PyObject* self, PyObject* obj, PyObject* storag
         result.reset();
     }
     if (result) {
-        Ref copy = Ref::steal(PySequence_List(as_self(self)->options));
+        // The owner's own copy; a slice copies an exact list without the
+        // general sequence protocol (a card copies eight at creation).
+        PyObject* options = as_self(self)->options;
+        Ref copy = Ref::steal(PyList_CheckExact(options) ? PyList_GetSlice(options, 0, PyList_GET_SIZE(options))
+                                                         : PySequence_List(options));
         if (copy) {
             set_field(reinterpret_cast<contract::PropertyStorageObject*>(storage)->options, std::move(copy));
             return none_ref();

@@ -433,12 +433,57 @@ int dispatcher_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     return 0;
 }
 
-PyObject* dispatcher_register_event(PyObject* self, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"name", "client", nullptr};
+// register_event(name, client=False)'s arguments, read from a vectorcall
+// (every owner with an event attribute calls it at creation).
+bool register_event_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject*& name,
+                              int& client) {
+    static const char* const parameter_names[] = {"name", "client"};
+    PyObject* given[2] = {nullptr, nullptr};
+    if (nargs > 2) {
+        PyErr_Format(PyExc_TypeError, "register_event() takes at most 2 arguments (%zd given)", nargs);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        given[i] = args[i];
+    }
+    const Py_ssize_t keyword_count = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t i = 0; i < keyword_count; ++i) {
+        PyObject* keyword = PyTuple_GET_ITEM(kwnames, i);
+        int slot = -1;
+        for (int j = 0; j < 2 && slot < 0; ++j) {
+            if (PyUnicode_CompareWithASCIIString(keyword, parameter_names[j]) == 0) {
+                slot = j;
+            }
+        }
+        if (slot < 0) {
+            PyErr_Format(PyExc_TypeError, "register_event() got an unexpected keyword argument '%S'", keyword);
+            return false;
+        }
+        if (given[slot]) {
+            PyErr_Format(PyExc_TypeError, "argument for register_event() given by name ('%S') and position (%d)",
+                         keyword, slot + 1);
+            return false;
+        }
+        given[slot] = args[nargs + i];
+    }
+    if (!given[0]) {
+        PyErr_SetString(PyExc_TypeError, "register_event() missing required argument 'name' (pos 1)");
+        return false;
+    }
+    if (!PyUnicode_Check(given[0])) {
+        PyErr_Format(PyExc_TypeError, "register_event() argument 1 must be str, not %.50s",
+                     given[0] == Py_None ? "None" : Py_TYPE(given[0])->tp_name);
+        return false;
+    }
+    name = given[0];
+    client = given[1] ? PyObject_IsTrue(given[1]) : 0;
+    return client >= 0;
+}
+
+PyObject* dispatcher_register_event(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* name = nullptr;
     int client = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "U|p:register_event", const_cast<char**>(keywords), &name,
-                                     &client)) {
+    if (!register_event_arguments(args, nargs, kwnames, name, client)) {
         return nullptr;
     }
     Dispatcher* d = as_dispatcher(self);
@@ -593,7 +638,7 @@ PyObject* dispatcher_property(PyObject* self, PyObject* name) {
 
 PyMethodDef dispatcher_methods[] = {
     {"register_event", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dispatcher_register_event)),
-     METH_VARARGS | METH_KEYWORDS,
+     METH_FASTCALL | METH_KEYWORDS,
      "register_event(name, client=False): make `name` an event of this object; a client event is only "
      "recorded by name."},
     {"bind", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dispatcher_bind)),
