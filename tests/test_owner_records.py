@@ -118,3 +118,45 @@ def test_many_classes_each_see_their_own_properties():
         for i, cls in enumerate(classes):
             owner = cls()
             assert list(owner.property_storage) == [f"p{i}"] and getattr(owner, f"p{i}") == i
+
+
+@pytest.mark.parametrize("value", [P.PropertyStorage(), [1, 2], "text", None])
+def test_a_write_before_any_record_reads_back_and_shows_in_the_records(value):
+    Owner = make_owner_class()
+    owner = Owner()
+    owner.plain = value
+    assert owner.plain is value
+    record = owner.property_storage["plain"]
+    assert type(record) is P.PropertyStorage and record.value is value
+    owner.plain = "after"
+    assert owner.property_storage["plain"] is record and record.value == "after"
+
+
+def test_a_write_before_any_record_that_compares_equal_or_is_refused_changes_nothing():
+    Owner = make_owner_class()
+    owner = Owner()
+    owner.flag = 0  # equal to the default False: the default stays
+    assert owner.flag is False
+    with pytest.raises(ValueError):
+        owner.width = "wide"
+    assert owner.width == 10 and Owner.width.get_units(owner) == "px"
+
+
+def test_an_observer_bound_while_the_first_write_compares_is_called():
+    # The comparison runs the new value's __eq__, which makes the record by
+    # binding: the value must go into that record and reach the observer.
+    calls = []
+
+    class Owner(EventDispatcher):
+        value = P.Property(0)
+
+    class BindsWhenCompared:
+        def __eq__(self, other):
+            owner.bind(value=lambda o, v: calls.append(v))
+            return False
+
+    owner = Owner()
+    new = BindsWhenCompared()
+    owner.value = new
+    assert owner.value is new and calls == [new]
+    assert owner.property_storage["value"].value is new
