@@ -2,9 +2,6 @@
 
 _HEX_DIGITS = frozenset("0123456789abcdefABCDEF")
 _SIZES = frozenset((3, 4, 6, 8))
-# The shift of each component's digits in the text read as one number.
-_SHORT_SHIFTS = {3: (8, 4, 0), 4: (12, 8, 4, 0)}
-_LONG_SHIFTS = {6: (16, 8, 0), 8: (24, 16, 8, 0)}
 
 
 def get_color_from_hex_255(text: object) -> list[float] | None:
@@ -24,15 +21,16 @@ def get_color_from_hex_255(text: object) -> list[float] | None:
     # The digits are checked first: int() alone would also take "_", "+",
     # blanks and other scripts' digits.
     if size in _SIZES and _HEX_DIGITS.issuperset(digits):
+        # Written out per form: this runs for every colour text assigned.
         number = int(digits, 16)
-        components: list[float]
-        if size < 6:  # one digit a component: f stands for ff
-            components = [(number >> shift & 15) * 17 for shift in _SHORT_SHIFTS[size]]
-        else:
-            components = [number >> shift & 255 for shift in _LONG_SHIFTS[size]]
-        if len(components) == 4:
-            components[3] = components[3] / 255
-        return components
+        if size == 6:
+            return [number >> 16, number >> 8 & 255, number & 255]
+        if size == 8:
+            return [number >> 24, number >> 16 & 255, number >> 8 & 255, (number & 255) / 255]
+        # One digit a component: f stands for ff, 0xf * 17 == 0xff.
+        if size == 3:
+            return [(number >> 8) * 17, (number >> 4 & 15) * 17, (number & 15) * 17]
+        return [(number >> 12) * 17, (number >> 8 & 15) * 17, (number >> 4 & 15) * 17, (number & 15) * 17 / 255]
     raise ValueError(
         f"not a hex colour text (got {text!r}): give #rgb, #rgba, #rrggbb or #rrggbbaa"
         " in hex digits, the # optional"
