@@ -457,3 +457,34 @@ def test_keyword_names_passed_to_callables_are_interned():
     assert Page.onclick.attrvalue(page) == "r"
     assert sorted(received) == ["client", "dispatch", "event_args", "event_js", "prevent_default"]
     assert all(key is sys.intern(key) for key in received)
+
+
+NUMBERS = [0, -7, 2**63 - 1, -2**63, 2**63, 10**30, 0.0, -0.0, 10.0, 0.1, 1e16, 1e-5, -2.5e-7, 123456.789,
+           5e-324, True, 3 + 0j]
+
+
+@pytest.mark.parametrize("number", NUMBERS)
+def test_numbers_in_list_renderings_read_as_str_gives(number):
+    # Exact ints and floats are written without the runtime's formatting;
+    # every rendering must still read as str() and format() give for what
+    # is stored (defaults are stored without a check).
+    from tavo.core._attributes import _ColorAttribute, _ListAttribute, _VariableListAttribute
+
+    other = 6 if number == 5 else 5
+    quads = [number, other, number, other]
+
+    class Lists(EventDispatcher):
+        css = _ColorAttribute(list(quads), format="css")
+        plain = _ColorAttribute(list(quads))
+        items = _ListAttribute(list(quads))
+        if type(number) in (int, float):  # its conversion refuses the others
+            spaced = _VariableListAttribute(list(quads))
+
+    owner = Lists()
+    assert Lists.css.attrvalue(owner) == "rgba({0}, {1}, {2}, {3})".format(*owner.css)
+    if type(number) in (int, float):
+        assert Lists.spaced.attrvalue(owner) == " ".join(str(item) for item in owner.spaced)
+    assert Lists.items.attrvalue(owner) == ", ".join(str(item) for item in owner.items)
+    if not isinstance(number, complex):
+        expected = [item / 255 for item in owner.plain[:3]] + [owner.plain[3]]
+        assert Lists.plain.attrvalue(owner) == "{0}, {1}, {2}, {3}".format(*expected)

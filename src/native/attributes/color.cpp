@@ -2,6 +2,7 @@
 // from colour texts, rendered as CSS rgb()/rgba() or as a plain list whose
 // channels are scaled to 0..1.
 #include "attributes/common.hpp"
+#include "attributes/number_text.hpp"
 #include "support/text.hpp"
 
 #include <array>
@@ -166,7 +167,7 @@ PyObject* render_css(PyObject* value, Py_ssize_t fields) {
         if (i > 0) {
             pieces[count++] = Ref::borrow(k.comma_space);
         }
-        pieces[count] = Ref::steal(PyObject_Format(PyTuple_GET_ITEM(items.get(), i), k.empty_str));
+        pieces[count] = Ref::steal(default_text(PyTuple_GET_ITEM(items.get(), i)));
         if (!pieces[count++]) {
             return nullptr;
         }
@@ -200,7 +201,7 @@ PyObject* render_plain(PyObject* value, Py_ssize_t fields) {
     }
     std::array<PyObject*, 4> raw{};
     for (Py_ssize_t i = 0; i < fields; ++i) {
-        parts[i] = Ref::steal(PyObject_Format(parts[i].get(), k.empty_str));
+        parts[i] = Ref::steal(default_text(parts[i].get()));
         if (!parts[i]) {
             return nullptr;
         }

@@ -1,6 +1,7 @@
 // The texts of a sequence's items, joined.
 #include "attributes/sequences.hpp"
 
+#include "attributes/number_text.hpp"
 #include "support/text.hpp"
 
 namespace tavo::attributes {
@@ -62,9 +63,13 @@ private:
     Py_ssize_t capacity_ = 8;
 };
 
-// A str item as it is, any other through str(). New reference.
+// A str item as it is, any other through str() (a number written directly).
+// New reference.
 PyObject* item_text(PyObject* item) {
-    return PyUnicode_CheckExact(item) ? new_ref(item) : PyObject_Str(item);
+    if (PyUnicode_CheckExact(item)) {
+        return new_ref(item);
+    }
+    return PyLong_CheckExact(item) || PyFloat_CheckExact(item) ? default_text(item) : PyObject_Str(item);
 }
 
 }  // namespace
