@@ -4,17 +4,7 @@
 
 namespace tavo::attributes {
 
-unsigned int owner_type_tag = 0;
-
-bool is_owner_slow(PyObject* obj) {
-    if (!PyObject_TypeCheck(obj, g.EventDispatcher)) {
-        return false;
-    }
-    if (const unsigned int tag = compat::type_version(Py_TYPE(obj))) {
-        owner_type_tag = tag;
-    }
-    return true;
-}
+SubtypeMemo owner_test;
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "attributes/state.hpp"
 #include "support/compat.hpp"
+#include "support/subtype_memo.hpp"
 
 namespace tavo::attributes {
 
@@ -32,17 +33,8 @@ PyObject* attrvalue_entry(PyObject* self, PyObject* obj, int skip_dispatch) {
     return result.release();
 }
 
-// Whether obj is an owner (EventDispatcher) instance. The subtype test's
-// outcome is remembered by the version tag of the last owner class that
-// passed it: tags are never reused, and a change of a class's bases retags it.
-extern unsigned int owner_type_tag;
-bool is_owner_slow(PyObject* obj);
-inline bool is_owner(PyObject* obj) {
-    const unsigned int tag = compat::type_version(Py_TYPE(obj));
-    if (tag != 0 && tag == owner_type_tag) {
-        return true;
-    }
-    return is_owner_slow(obj);
-}
+// Whether obj is an owner (EventDispatcher) instance.
+extern SubtypeMemo owner_test;
+inline bool is_owner(PyObject* obj) { return owner_test.check(obj, g.EventDispatcher); }
 
 }  // namespace tavo::attributes

@@ -6,6 +6,7 @@
 #include "contract/event.hpp"
 #include "contract/properties.hpp"
 #include "support/compat.hpp"
+#include "support/subtype_memo.hpp"
 #include "support/ref.hpp"
 #include "support/text.hpp"
 
@@ -100,7 +101,8 @@ int prepare_observers(contract::PropertyStorageObject* storage);
 void raise_for(PyObject* error, PyObject* obj, PyObject* self, const char* tail_format, ...);
 
 // Whether obj is an owner (an EventDispatcher).
-inline bool is_owner(PyObject* obj) { return dispatcher_type && PyObject_TypeCheck(obj, dispatcher_type); }
+extern SubtypeMemo owner_test;
+inline bool is_owner(PyObject* obj) { return owner_test.check(obj, dispatcher_type); }
 
 // An int or float, bool excluded.
 inline bool is_number(PyObject* value) {

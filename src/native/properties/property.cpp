@@ -18,6 +18,7 @@ PyObject* observable_list_kwnames = nullptr;
 PyObject* css_length_units = nullptr;
 PyObject* builtin_get_value = nullptr;
 PyObject* get_value_name = nullptr;
+SubtypeMemo owner_test;
 
 contract::PropertyVTable property_table = {
     root_init_storage, root_get_storage, root_compare_value, root_get_value,
