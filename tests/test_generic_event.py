@@ -171,6 +171,14 @@ def test_allownone_is_forced_and_the_callers_keywords_untouched():
     assert keywords == {"allownone": False}
 
 
+@pytest.mark.parametrize("page_name, event", [("onfocus", "on_focus"), ("x", "on_")])
+def test_a_subclass_page_name_decides_the_event(page_name, event):
+    # Instances of the class itself read their fields; a subclass's attrname wins.
+    Named = type("Named", (_GenericEventAttribute,), {"attrname": page_name})
+    Owner = type("Owner", (Recorder,), {"onclick": Named(attrname="onblur")})
+    assert Owner().registered == [(event, True)]
+
+
 def test_unsliceable_page_name():
     class Odd(_GenericEventAttribute):
         attrname = 12

@@ -137,9 +137,34 @@ int event_init(PyObject* self, PyObject* args, PyObject* kwds) {
     return 0;
 }
 
+// The page name of an instance of this class itself (no subclass can
+// replace its attrname), read from the fields as the getter reads them; null
+// without an error where the getter must decide (a field of another type).
+PyObject* own_page_name(PyObject* self) {
+    if (Py_TYPE(self) != generic_event_attribute_class.type) {
+        return nullptr;
+    }
+    PyObject* attrname = as_self(self)->attrname;
+    PyObject* name = reinterpret_cast<contract::PropertyObject*>(self)->name;
+    if (attrname && PyUnicode_CheckExact(attrname) && PyUnicode_GET_LENGTH(attrname) > 0) {
+        return new_ref(attrname);
+    }
+    if ((attrname && attrname != Py_None && !PyUnicode_CheckExact(attrname)) || !name ||
+        !PyUnicode_CheckExact(name)) {
+        return nullptr;
+    }
+    return resolved_attrname(Py_None, name);
+}
+
 // "on_" followed by the page name from its third character on.
 PyObject* event_name(PyObject* self) {
-    Ref page_name = Ref::steal(PyObject_GetAttr(self, k.attrname));
+    Ref page_name = Ref::steal(own_page_name(self));
+    if (!page_name) {
+        if (PyErr_Occurred()) {
+            return nullptr;
+        }
+        page_name = Ref::steal(PyObject_GetAttr(self, k.attrname));
+    }
     if (!page_name) {
         return nullptr;
     }

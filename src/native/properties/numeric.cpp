@@ -82,6 +82,21 @@ PyObject* number_of_text(PyObject* text) {
     return PyFloat_FromString(text);
 }
 
+// The member of CSS_LENGTH_UNITS (two-character texts) that `text` ends
+// with, borrowed; null when none does.
+PyObject* length_unit_ending(PyObject* text, Py_ssize_t length) {
+    const Py_UCS4 first = PyUnicode_READ_CHAR(text, length - 2);
+    const Py_UCS4 second = PyUnicode_READ_CHAR(text, length - 1);
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(css_length_units); ++i) {
+        PyObject* unit = PyTuple_GET_ITEM(css_length_units, i);
+        if (PyUnicode_GET_LENGTH(unit) == 2 && PyUnicode_READ_CHAR(unit, 0) == first &&
+            PyUnicode_READ_CHAR(unit, 1) == second) {
+            return unit;
+        }
+    }
+    return nullptr;
+}
+
 // A number followed by an optional unit: "%" as the last character, else the
 // last two characters when they are a CSS length unit, else no unit. Records
 // the unit (None when there is none) and returns the number as a 32-bit float.
@@ -93,19 +108,20 @@ float parse_unit_text(PyObject* self, PyObject* obj, PyObject* text) {
     Ref keep = Ref::borrow(text);
     const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
     Py_ssize_t unit_length = 0;
+    Ref unit = Ref::borrow(Py_None);
     if (length >= 1 && PyUnicode_READ_CHAR(text, length - 1) == '%') {
         unit_length = 1;
+        unit = Ref::steal(PyUnicode_Substring(text, length - 1, length));
     } else if (length >= 2) {
-        Ref tail = Ref::steal(PyUnicode_Substring(text, length - 2, length));
-        const int known = tail ? PySequence_Contains(css_length_units, tail.get()) : -1;
-        if (known < 0) {
-            return -1.0f;
+        // The known unit the text ends with, if any: the units' own text is
+        // what gets recorded.
+        PyObject* known = length_unit_ending(text, length);
+        if (known) {
+            unit_length = 2;
+            unit = Ref::borrow(known);
         }
-        unit_length = known ? 2 : 0;
     }
     Ref number_text = Ref::steal(PyUnicode_Substring(text, 0, length - unit_length));
-    Ref unit = unit_length ? Ref::steal(PyUnicode_Substring(text, length - unit_length, length))
-                           : Ref::borrow(Py_None);
     if (!number_text || !unit) {
         return -1.0f;
     }
