@@ -160,3 +160,27 @@ def test_an_observer_bound_while_the_first_write_compares_is_called():
     owner.value = new
     assert owner.value is new and calls == [new]
     assert owner.property_storage["value"].value is new
+
+
+@pytest.mark.parametrize("declared", [[], ["a", "b"]])
+def test_each_owner_has_its_own_options_list_from_its_creation(declared):
+    class Owner(EventDispatcher):
+        text = _Attribute("a", options=list(declared))
+
+    owner = Owner()
+    Owner.text.options.append("late")  # after the owner's creation: not its option
+    if not declared:
+        owner.text = "late"  # nothing restricts this owner
+    else:
+        with pytest.raises(ValueError, match="Owner.text is set to an invalid option 'late'"):
+            owner.text = "late"
+    record = owner.property_storage["text"]
+    options = record.options
+    assert type(options) is list and options == declared and options is not Owner.text.options
+    assert record.options is options  # the same list at every read
+    assert Owner().property_storage["text"].options == declared + ["late"]
+    options.append("mine")
+    with pytest.raises(ValueError, match="Owner.text is set to an invalid option 'other'"):
+        owner.text = "other"
+    owner.text = "mine"
+    assert owner.text == "mine"

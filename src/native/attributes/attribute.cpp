@@ -191,11 +191,17 @@ PyObject* attribute_init_storage(PyObject* self, PyObject* obj, PyObject* storag
         result.reset();
     }
     if (result) {
-        // The owner's own copy; a slice copies an exact list without the
-        // general sequence protocol (a card copies eight at creation).
+        // The owner's own copy; an empty one is made when first read (see
+        // the storage record's layout), a slice copies an exact list without
+        // the general sequence protocol.
         PyObject* options = as_self(self)->options;
-        Ref copy = Ref::steal(PyList_CheckExact(options) ? PyList_GetSlice(options, 0, PyList_GET_SIZE(options))
+        Ref copy;
+        if (PyList_CheckExact(options) && PyList_GET_SIZE(options) == 0) {
+            copy = Ref::steal(PyTuple_New(0));
+        } else {
+            copy = Ref::steal(PyList_CheckExact(options) ? PyList_GetSlice(options, 0, PyList_GET_SIZE(options))
                                                          : PySequence_List(options));
+        }
         if (copy) {
             set_field(reinterpret_cast<contract::PropertyStorageObject*>(storage)->options, std::move(copy));
             return none_ref();
@@ -229,8 +235,8 @@ PyObject* check_steps(PyObject* self, PyObject* obj, PyObject* value) {
         return none_ref();  // no record yet: nothing to restrict the value to
     }
     Ref options = Ref::borrow(reinterpret_cast<contract::PropertyStorageObject*>(record.get())->options);
-    if (!options || options.get() == Py_None) {
-        return none_ref();
+    if (!options || options.get() == Py_None || contract::is_unmade_empty_list(options.get())) {
+        return none_ref();  // nothing to restrict the value to
     }
     const int restricted = PyList_CheckExact(options.get()) ? PyList_GET_SIZE(options.get()) > 0
                                                             : PyObject_IsTrue(options.get());

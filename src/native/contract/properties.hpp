@@ -22,9 +22,18 @@ struct PropertyStorageObject {
     PyObject_HEAD
     PyObject* value;      // the owner's current value
     PyObject* observers;  // list of (callback) objects called on change
-    PyObject* options;    // list or None: per-owner accepted options
+    PyObject* options;    // list or None: per-owner accepted options (see below)
     PyObject* units;      // str or None: unit recorded by the numeric parsers
 };
+
+// An owner's copy of an empty options list is made when it is first read
+// from Python: until then the record's options field holds the empty tuple,
+// which cannot be stored there otherwise (the field takes a list or None).
+// Most attributes declare no options, and a list per attribute and owner is
+// an object the collector must visit for as long as the owner lives.
+inline bool is_unmade_empty_list(PyObject* options) noexcept {
+    return options && PyTuple_CheckExact(options) && PyTuple_GET_SIZE(options) == 0;
+}
 
 // ---- method tables -------------------------------------------------------
 

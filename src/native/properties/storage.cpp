@@ -67,6 +67,19 @@ PyObject* storage_get(PyObject* self, void* closure) {
     return new_ref(value ? value : Py_None);
 }
 
+// The options, the empty list kept unmade until now made for good.
+PyObject* storage_get_options(PyObject* self, void*) {
+    PyObject*& options = as_storage(self)->options;
+    if (contract::is_unmade_empty_list(options)) {
+        Ref made = Ref::steal(PyList_New(0));
+        if (!made) {
+            return nullptr;
+        }
+        set_field(options, std::move(made));
+    }
+    return new_ref(options ? options : Py_None);
+}
+
 int storage_set_options(PyObject* self, PyObject* value, void*) {
     if (!value) {
         PyErr_SetString(PyExc_TypeError, "the options of a PropertyStorage cannot be deleted");
@@ -86,7 +99,7 @@ PyGetSetDef storage_getset[] = {
     {"value", storage_get, nullptr, "The owner's current value.", offset(offsetof(Storage, value))},
     {"observers", storage_get, nullptr, "The callbacks called with (owner, value) on a change (list or None).",
      offset(offsetof(Storage, observers))},
-    {"options", storage_get, storage_set_options, "Options accepted for this owner (list or None).",
+    {"options", storage_get_options, storage_set_options, "Options accepted for this owner (list or None).",
      offset(offsetof(Storage, options))},
     {"units", storage_get, nullptr, "The unit recorded by the numeric parsers (str or None).",
      offset(offsetof(Storage, units))},
