@@ -1,6 +1,7 @@
 // _Attribute: the general HTML attribute with a string value, an optional
 // closed list of options (copied per owner) and the values sent for them.
 #include "attributes/common.hpp"
+#include "contract/record_fields.hpp"
 
 #include <cstddef>
 
@@ -203,7 +204,8 @@ PyObject* attribute_init_storage(PyObject* self, PyObject* obj, PyObject* storag
                                                          : PySequence_List(options));
         }
         if (copy) {
-            set_field(reinterpret_cast<contract::PropertyStorageObject*>(storage)->options, std::move(copy));
+            auto* record = reinterpret_cast<contract::PropertyStorageObject*>(storage);
+            contract::set_record_field(record, record->options, std::move(copy));
             return none_ref();
         }
     }

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "contract/properties.hpp"
+#include "contract/record_fields.hpp"
 #include "support/ref.hpp"
 
 namespace tavo::contract {
@@ -35,7 +36,8 @@ inline PyObject* make_deferred_record(PyObject* map, PyObject* key, PyObject* ke
     if (!record) {
         return nullptr;
     }
-    set_field(reinterpret_cast<PropertyStorageObject*>(record.get())->value, std::move(value));
+    auto* fields = reinterpret_cast<PropertyStorageObject*>(record.get());
+    set_record_field(fields, fields->value, std::move(value));
     if (PyDict_SetItem(map, keep_key.get(), record.get()) < 0) {
         return nullptr;
     }

@@ -213,7 +213,8 @@ int defer_record(PyObject* self, PyObject* map, PyObject* prop, PyObject* key) {
         return -1;
     }
     if (entry && contract::is_record(entry, storage_type)) {
-        set_field(reinterpret_cast<Storage*>(entry)->value, std::move(value));
+        contract::set_record_field(reinterpret_cast<Storage*>(entry), reinterpret_cast<Storage*>(entry)->value,
+                                   std::move(value));
         return 0;
     }
     if (contract::is_record(value.get(), storage_type)) {
@@ -347,7 +348,7 @@ PyObject* property_observers(PyObject* self, PyObject* prop) {
     }
     auto* record = reinterpret_cast<Storage*>(storage);
     if (!record->observers || !PyList_Check(record->observers)) {
-        set_field(record->observers, Ref::steal(PyList_New(0)));
+        contract::set_record_field(record, record->observers, Ref::steal(PyList_New(0)));
         if (!record->observers) {
             return nullptr;
         }

@@ -56,7 +56,7 @@ int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
     if (!storage) {
         return -1;
     }
-    set_field(storage->units, Ref::borrow(unit));
+    contract::set_record_field(storage, storage->units, Ref::borrow(unit));
     return 0;
 }
 

@@ -121,7 +121,7 @@ PyObject* root_init_storage(PyObject* self, PyObject* obj, PyObject* storage) {
     if (!value) {
         return nullptr;
     }
-    set_field(record->value, std::move(value));
+    contract::set_record_field(record, record->value, std::move(value));
     return none_ref();
 }
 
@@ -190,7 +190,7 @@ PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::Propert
     if (unchanged) {
         return none_ref();
     }
-    set_field(record->value, std::move(converted));
+    contract::set_record_field(record, record->value, std::move(converted));
     return table->dispatch(self, obj);
 }
 
@@ -232,7 +232,8 @@ PyObject* set_kept_value(PyObject* self, PyObject* obj, const contract::Property
         return nullptr;
     }
     if (contract::is_record(entry, &storage_type)) {
-        set_field(reinterpret_cast<Storage*>(entry)->value, std::move(converted));
+        auto* record = reinterpret_cast<Storage*>(entry);
+        contract::set_record_field(record, record->value, std::move(converted));
     } else {
         PyObject* key = as_property(self)->storage_key;
         PyObject* map = reinterpret_cast<contract::EventDispatcherObject*>(obj)->property_storage;

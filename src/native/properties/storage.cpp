@@ -23,6 +23,7 @@ PyObject* storage_new(PyTypeObject* type, PyObject*, PyObject*) {
         s->observers = none_ref();
         s->options = none_ref();
         s->units = none_ref();
+        contract::start_untracked(self, &storage_type);
     }
     return self;
 }
@@ -75,7 +76,7 @@ PyObject* storage_get_options(PyObject* self, void*) {
         if (!made) {
             return nullptr;
         }
-        set_field(options, std::move(made));
+        contract::set_record_field(as_storage(self), options, std::move(made));
     }
     return new_ref(options ? options : Py_None);
 }
@@ -89,7 +90,7 @@ int storage_set_options(PyObject* self, PyObject* value, void*) {
         PyErr_Format(PyExc_TypeError, "options must be a list or None, got %.200s", Py_TYPE(value)->tp_name);
         return -1;
     }
-    set_field(as_storage(self)->options, Ref::borrow(value));
+    contract::set_record_field(as_storage(self), as_storage(self)->options, Ref::borrow(value));
     return 0;
 }
 
@@ -112,7 +113,7 @@ int prepare_observers(Storage* storage) {
     if (storage->observers && PyList_Check(storage->observers)) {
         return 0;
     }
-    set_field(storage->observers, Ref::steal(PyList_New(0)));
+    contract::set_record_field(storage, storage->observers, Ref::steal(PyList_New(0)));
     return storage->observers ? 0 : -1;
 }
 
