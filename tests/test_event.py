@@ -288,3 +288,20 @@ def test_subclasses_of_every_class_are_collected():
         del obj
         gc.collect()
         assert ref() is None, cls
+
+
+def test_a_cycle_through_a_client_event_name_is_collected():
+    # Names that are plain texts are kept where the collector need not look;
+    # a str subclass can hold the owner, so its cycle must still be found.
+    class Name(str):
+        pass
+
+    widget = widget_with(client=["onclick"])
+    name = Name("onhover")
+    name.owner = widget
+    widget.register_event(name, client=True)
+    assert widget.client_events == ("onclick", "onhover")
+    ref = weakref.ref(widget)
+    del widget, name
+    gc.collect()
+    assert ref() is None

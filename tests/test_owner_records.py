@@ -184,3 +184,30 @@ def test_each_owner_has_its_own_options_list_from_its_creation(declared):
         owner.text = "other"
     owner.text = "mine"
     assert owner.text == "mine"
+
+
+@pytest.mark.parametrize("path", ["kept", "record", "made later", "options", "observer"])
+def test_a_cycle_through_a_record_is_collected(path):
+    # Records are left to the collector only once they hold something that
+    # can reach back; each way a record gets such a thing must track it.
+    class Owner(EventDispatcher):
+        plain = P.Property(None, allownone=True)
+        text = _Attribute("x")
+
+    owner = Owner()
+    if path == "kept":
+        owner.plain = [owner]
+    elif path == "record":
+        owner.bind(plain=lambda o, v: None)
+        owner.plain = [owner]
+    elif path == "made later":
+        owner.plain = [owner]
+        assert owner.property_storage["plain"].value[0] is owner  # the record made from the kept value
+    elif path == "options":
+        owner.property_storage["text"].options.append(owner)
+    else:
+        owner.bind(plain=lambda o, v, keep=owner: None)
+    ref = weakref.ref(owner)
+    del owner
+    gc.collect()
+    assert ref() is None

@@ -30,7 +30,7 @@ struct EventDispatcherObject {
     ObservableObject base;
     const EventDispatcherVTable* vtab;
     PyObject* property_storage;  // dict: storage_key -> PropertyStorage
-    PyObject* client_events;     // list of event names registered with client=True (None before the first)
+    PyObject* client_events;     // tuple of event names registered with client=True (None before the first)
     PyObject* weakreflist;
 };
 

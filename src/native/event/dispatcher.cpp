@@ -283,7 +283,7 @@ PyObject* dispatcher_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     Dispatcher* d = as_dispatcher(self.get());
     d->vtab = &dispatcher_table;
     d->property_storage = PyDict_New();
-    d->client_events = none_ref();  // the list comes with the first client event
+    d->client_events = none_ref();  // the tuple comes with the first client event
     if (!d->property_storage || create_storages(self.get(), type) < 0) {
         return nullptr;
     }
@@ -481,6 +481,29 @@ bool register_event_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject*
     return client >= 0;
 }
 
+// The client events `events` (a tuple, or null for none yet) followed by
+// `name`: a new tuple, untracked by the collector when it holds only exact
+// texts (a tuple of texts cannot be part of a cycle; an owner keeps it for
+// its whole life).
+PyObject* with_client_event(PyObject* events, PyObject* name) {
+    const Py_ssize_t count = events ? PyTuple_GET_SIZE(events) : 0;
+    PyObject* more = PyTuple_New(count + 1);
+    if (!more) {
+        return nullptr;
+    }
+    bool texts_only = PyUnicode_CheckExact(name);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = PyTuple_GET_ITEM(events, i);
+        texts_only = texts_only && PyUnicode_CheckExact(item);
+        PyTuple_SET_ITEM(more, i, new_ref(item));
+    }
+    PyTuple_SET_ITEM(more, count, new_ref(name));
+    if (texts_only) {
+        PyObject_GC_UnTrack(more);
+    }
+    return more;
+}
+
 PyObject* dispatcher_register_event(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* name = nullptr;
     int client = 0;
@@ -493,16 +516,17 @@ PyObject* dispatcher_register_event(PyObject* self, PyObject* const* args, Py_ss
         if (!events) {
             return nullptr;
         }
-        if (!PyList_Check(events)) {
-            set_field(d->client_events, Ref::steal(PyList_New(0)));
-            events = live_field(d->client_events, "client events");
-            if (!events) {
+        const bool any = PyTuple_Check(events);
+        const int known = any ? PySequence_Contains(events, name) : 0;
+        if (known < 0) {
+            return nullptr;
+        }
+        if (!known) {
+            Ref more = Ref::steal(with_client_event(any ? events : nullptr, name));
+            if (!more) {
                 return nullptr;
             }
-        }
-        const int known = PySequence_Contains(events, name);
-        if (known < 0 || (!known && PyList_Append(events, name) < 0)) {
-            return nullptr;
+            set_field(d->client_events, std::move(more));
         }
         Py_RETURN_NONE;
     }
@@ -662,7 +686,7 @@ PyObject* get_property_storage(PyObject* self, void*) {
 
 PyObject* get_client_events(PyObject* self, void*) {
     PyObject* events = as_dispatcher(self)->client_events;
-    return events && PyList_Check(events) ? PySequence_Tuple(events) : PyTuple_New(0);
+    return events && PyTuple_Check(events) ? new_ref(events) : PyTuple_New(0);
 }
 
 PyGetSetDef dispatcher_getset[] = {
