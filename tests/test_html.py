@@ -89,6 +89,21 @@ def test_attributes_land_where_their_attrtype_says(declarations, expected):
     assert reference(card) == expected
 
 
+@pytest.mark.parametrize("size", [1, 200, 5000])
+@pytest.mark.parametrize("last", ["plain", "caf\u00e9", "\U0001f600"])
+def test_long_tags_and_a_last_text_of_another_width(size, last):
+    # ASCII tags are written in one pass into a buffer that grows; a wider
+    # text met late makes the tag be written again the general way.
+    card = component(
+        title=_Attribute('<"&">' * size, attrtype="element"),
+        lang=_Attribute("x" * size, attrtype="element"),
+        font_family=_Attribute(last, attrtype="style"),
+    )
+    title = html.escape('<"&">', quote=True) * size
+    expected = f'<div title="{title}" lang="{"x" * size}" style="font-family: {last}">'
+    assert start_tag(card, "div") == expected == reference(card)
+
+
 @pytest.mark.parametrize(
     "text",
     ['Fish & "Chips" <Ltd>', "it's", "&amp; already", "caf\u00e9 <b>", "\u20ac & \u4e2d", "\U0001f600 > 1",

@@ -284,9 +284,9 @@ Py_ssize_t class_items(PyObject* text, Item item) {
     return count;
 }
 
-// The tag's text from the slots.
-PyObject* write_tag(PyObject* tag, const LayoutObject* layout, Slots& slots) {
-    Pieces pieces;
+// The tag's text from the slots, written by `pieces` (a Pieces or an AsciiTag).
+template <typename Writer>
+PyObject* write_tag_into(Writer& pieces, PyObject* tag, const LayoutObject* layout, Slots& slots) {
     const Py_ssize_t count = Py_SIZE(layout);
     bool style_done = false;
     bool class_done = false;
@@ -361,6 +361,19 @@ PyObject* write_tag(PyObject* tag, const LayoutObject* layout, Slots& slots) {
         return nullptr;
     }
     return pieces.build();
+}
+
+// In one pass while every text is ASCII; else measured first, then written.
+PyObject* write_tag(PyObject* tag, const LayoutObject* layout, Slots& slots) {
+    {
+        AsciiTag ascii;
+        PyObject* result = write_tag_into(ascii, tag, layout, slots);
+        if (result || !ascii.not_ascii()) {
+            return result;
+        }
+    }
+    Pieces pieces;
+    return write_tag_into(pieces, tag, layout, slots);
 }
 
 int check_arguments(PyObject* component, PyObject* tag) {

@@ -169,4 +169,72 @@ PyObject* Pieces::build() const noexcept {
     return result;
 }
 
+AsciiTag::~AsciiTag() {
+    if (data_ != inline_) {
+        PyMem_Free(data_);
+    }
+}
+
+bool AsciiTag::reserve(std::size_t more) noexcept {
+    if (more <= capacity_ - length_) {
+        return true;
+    }
+    if (more > static_cast<std::size_t>(PY_SSIZE_T_MAX) - length_) {
+        PyErr_SetString(PyExc_OverflowError, "the start tag is too long for a Python string");
+        return false;
+    }
+    std::size_t capacity = capacity_ * 2;
+    if (capacity < length_ + more) {
+        capacity = length_ + more;
+    }
+    auto* grown = static_cast<unsigned char*>(PyMem_Malloc(capacity));
+    if (!grown) {
+        PyErr_NoMemory();
+        return false;
+    }
+    std::memcpy(grown, data_, length_);
+    if (data_ != inline_) {
+        PyMem_Free(data_);
+    }
+    data_ = grown;
+    capacity_ = capacity;
+    return true;
+}
+
+void AsciiTag::put_escaped(const unsigned char* text, std::size_t length) noexcept {
+    unsigned char* out = data_ + length_;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = text[i];
+        if (kGrowth.growth[c] == 0) {
+            *out++ = c;
+            continue;
+        }
+        switch (c) {
+            case '&':
+                out = put_ascii(out, "&amp;", 5);
+                break;
+            case '<':
+                out = put_ascii(out, "&lt;", 4);
+                break;
+            case '>':
+                out = put_ascii(out, "&gt;", 4);
+                break;
+            case '"':
+                out = put_ascii(out, "&quot;", 6);
+                break;
+            default:
+                out = put_ascii(out, "&#x27;", 6);
+        }
+    }
+    length_ = static_cast<std::size_t>(out - data_);
+}
+
+PyObject* AsciiTag::build() const noexcept {
+    PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(length_), 0x7F);
+    if (result) {
+        std::memcpy(PyUnicode_1BYTE_DATA(result), data_, length_);
+    }
+    return result;
+}
+
 }  // namespace tavo::render

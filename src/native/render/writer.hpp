@@ -6,6 +6,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
+#include <cstring>
+
 namespace tavo::render {
 
 // Characters added by escaping `text[start:end)` as html.escape(quote=True)
@@ -70,6 +73,61 @@ inline int Pieces::add(PyObject* text, Py_ssize_t start, Py_ssize_t end, bool es
         max_char_ = max_char;
     }
     pieces_[count_++] = Piece{text, start, end, growth};
+    return 0;
+}
+
+// The text of a start tag whose every piece is ASCII, the usual case,
+// escaped and copied as the pieces come in one pass. A piece that is not
+// ASCII stops it: the caller writes the tag with Pieces instead.
+class AsciiTag {
+public:
+    AsciiTag() noexcept = default;
+    AsciiTag(const AsciiTag&) = delete;
+    AsciiTag& operator=(const AsciiTag&) = delete;
+    ~AsciiTag();
+
+    // As Pieces::add; -1 also when the text is not ASCII, with no exception
+    // set then (not_ascii() tells).
+    inline int add(PyObject* text, Py_ssize_t start, Py_ssize_t end, bool escape) noexcept;
+    int add(PyObject* text, bool escape = false) noexcept {
+        return add(text, 0, PyUnicode_GET_LENGTH(text), escape);
+    }
+    bool not_ascii() const noexcept { return not_ascii_; }
+    PyObject* build() const noexcept;
+
+private:
+    static constexpr std::size_t kInline = 1024;
+
+    bool reserve(std::size_t more) noexcept;
+    void put_escaped(const unsigned char* text, std::size_t length) noexcept;
+
+    unsigned char inline_[kInline];
+    unsigned char* data_ = inline_;
+    std::size_t length_ = 0;
+    std::size_t capacity_ = kInline;
+    bool not_ascii_ = false;
+};
+
+inline int AsciiTag::add(PyObject* text, Py_ssize_t start, Py_ssize_t end, bool escape) noexcept {
+    if (!PyUnicode_IS_ASCII(text)) {
+        not_ascii_ = true;
+        return -1;
+    }
+    if (start >= end) {
+        return 0;
+    }
+    const auto count = static_cast<std::size_t>(end - start);
+    // Escaping makes a character at most six: &quot;
+    if (!reserve(escape ? count * 6 : count)) {
+        return -1;
+    }
+    const unsigned char* from = PyUnicode_1BYTE_DATA(text) + start;
+    if (escape) {
+        put_escaped(from, count);
+    } else {
+        std::memcpy(data_ + length_, from, count);
+        length_ += count;
+    }
     return 0;
 }
 
