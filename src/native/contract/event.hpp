@@ -32,7 +32,23 @@ struct EventDispatcherObject {
     PyObject* property_storage;  // dict: storage_key -> PropertyStorage
     PyObject* client_events;     // tuple of event names registered with client=True (None before the first)
     PyObject* weakreflist;
+    // While the owner is created, the storage key (borrowed) whose default is
+    // being converted before it has a place in property_storage; a use of
+    // that property during the conversion gives it its place then (entered).
+    PyObject* preparing_key;
+    int preparing_key_entered;
 };
+
+// The owner's property_storage place of the key being prepared, made on its
+// first use during the conversion of its default: None, as the property
+// system keeps a value with no record. 0, or -1 with an exception.
+inline int enter_preparing_key(EventDispatcherObject* owner, PyObject* map) {
+    if (PyDict_SetItem(map, owner->preparing_key, Py_None) < 0) {
+        return -1;
+    }
+    owner->preparing_key_entered = 1;
+    return 0;
+}
 
 struct BoundCallbackObject {
     PyObject_HEAD

@@ -195,27 +195,33 @@ int prepare_record(PyObject* self, PyObject* map, PyObject* prop, PyObject* key)
 
 // A property that only stores its converted default: the conversion runs now
 // (its failure fails the creation, as the record's preparation would), and
-// the map keeps the converted value until a first use makes the record. While
-// the conversion runs the map holds None, so a conversion that records
-// something for the owner (a unit) finds a record, as it would have.
+// the map keeps the converted value until a first use makes the record. The
+// key gets its place in the map after the conversion, unless the conversion
+// itself uses the property (a unit recorded for the owner, a look at
+// property_storage): that use puts None in its place first, as if the place
+// had been there all along, and finds a record, as it would have.
 int defer_record(PyObject* self, PyObject* map, PyObject* prop, PyObject* key) {
-    if (PyDict_SetItem(map, key, Py_None) < 0) {
-        return -1;
-    }
+    Dispatcher* d = as_dispatcher(self);
+    d->preparing_key = key;
+    d->preparing_key_entered = 0;
     Ref defaultvalue = Ref::borrow(as_property(prop)->defaultvalue);
     Ref value =
         Ref::steal(as_property(prop)->vtab->convert(prop, self, defaultvalue ? defaultvalue.get() : Py_None));
+    const bool entered = d->preparing_key_entered != 0;
+    d->preparing_key = nullptr;
     if (!value) {
         return -1;
     }
-    PyObject* entry = PyDict_GetItemWithError(map, key);
-    if (!entry && PyErr_Occurred()) {
-        return -1;
-    }
-    if (entry && contract::is_record(entry, storage_type)) {
-        contract::set_record_field(reinterpret_cast<Storage*>(entry), reinterpret_cast<Storage*>(entry)->value,
-                                   std::move(value));
-        return 0;
+    if (entered) {
+        PyObject* entry = PyDict_GetItemWithError(map, key);
+        if (!entry && PyErr_Occurred()) {
+            return -1;
+        }
+        if (entry && contract::is_record(entry, storage_type)) {
+            auto* record = reinterpret_cast<Storage*>(entry);
+            contract::set_record_field(record, record->value, std::move(value));
+            return 0;
+        }
     }
     if (contract::is_record(value.get(), storage_type)) {
         // A record as a value: kept in a record of its own, so it is not taken for one.
@@ -255,10 +261,17 @@ int create_storages(PyObject* self, PyTypeObject* type) {
     return 0;
 }
 
-// Make the records still kept as values (before the map is shown).
-int make_all_records(PyObject* map) {
+// Make the records still kept as values (before the map is shown); a key
+// whose default is being converted gets its place first.
+int make_all_records(Dispatcher* d, PyObject* map) {
     if (!storage_type) {
         return 0;  // no owner was created yet
+    }
+    if (d->preparing_key && !d->preparing_key_entered) {
+        const int present = PyDict_Contains(map, d->preparing_key);
+        if (present < 0 || (!present && contract::enter_preparing_key(d, map) < 0)) {
+            return -1;
+        }
     }
     Py_ssize_t position = 0;
     PyObject* key = nullptr;
@@ -678,7 +691,7 @@ PyMethodDef dispatcher_methods[] = {
 
 PyObject* get_property_storage(PyObject* self, void*) {
     PyObject* map = as_dispatcher(self)->property_storage;
-    if (map && PyDict_Check(map) && make_all_records(map) < 0) {
+    if (map && PyDict_Check(map) && make_all_records(as_dispatcher(self), map) < 0) {
         return nullptr;
     }
     return new_ref(map ? map : Py_None);

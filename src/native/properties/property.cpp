@@ -71,6 +71,14 @@ PyObject* storage_entry_of(PyObject* self, PyObject* obj) {
     }
     PyObject* key = as_property(self)->storage_key;
     PyObject* found = PyDict_GetItemWithError(map, key ? key : Py_None);
+    auto* owner = reinterpret_cast<contract::EventDispatcherObject*>(obj);
+    if (!found && !PyErr_Occurred() && owner->preparing_key && owner->preparing_key == key) {
+        // Used while the owner converts this property's default at creation.
+        if (contract::enter_preparing_key(owner, map) < 0) {
+            return nullptr;
+        }
+        found = Py_None;
+    }
     if (!found && !PyErr_Occurred()) {
         Ref message = Ref::steal(PyUnicode_FromFormat("%s has no storage record for the property %R",
                                                       short_type_name(Py_TYPE(obj)), key ? key : Py_None));
