@@ -61,10 +61,18 @@ def test_the_same_record_is_found_by_every_use():
     assert owner.property_storage["width"] is record
 
 
-def test_a_default_that_is_a_record_is_kept_as_a_value():
-    stored = P.PropertyStorage()
-    Owner = type("Owner", (EventDispatcher,), {"p": P.Property(stored)})
+class StorageSubclass(P.PropertyStorage):
+    pass
+
+
+@pytest.mark.parametrize("record_class", [P.PropertyStorage, StorageSubclass])
+@pytest.mark.parametrize("how", ["default", "assigned"])
+def test_a_value_that_is_a_record_is_kept_as_a_value(record_class, how):
+    stored = record_class()
+    Owner = type("Owner", (EventDispatcher,), {"p": P.Property(stored if how == "default" else None)})
     owner = Owner()
+    if how == "assigned":
+        owner.p = stored
     assert owner.p is stored
     assert owner.property_storage["p"] is not stored and owner.property_storage["p"].value is stored
 

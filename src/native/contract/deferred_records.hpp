@@ -18,7 +18,11 @@ namespace tavo::contract {
 
 // Whether a map entry is a record (else a value kept without one).
 inline bool is_record(PyObject* entry, PyTypeObject* storage_type) noexcept {
-    return Py_IS_TYPE(entry, storage_type) || PyObject_TypeCheck(entry, storage_type);
+    // Only classes made at run time derive from the storage type: the kept
+    // values (texts, numbers, flags) are told apart without a subclass walk.
+    PyTypeObject* type = Py_TYPE(entry);
+    return type == storage_type ||
+           (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE) && PyType_IsSubtype(type, storage_type));
 }
 
 // Replace the value kept under `key` in `map` with a record holding it. The
