@@ -202,63 +202,6 @@ PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::Propert
     return table->dispatch(self, obj);
 }
 
-// Assigning a property the owner still keeps as its converted default: no
-// record is made unless convert or check needs one (a recorded unit), since
-// there is nothing yet to keep in it besides the value. Convert, check and
-// compare_value may run code that makes the record, so the entry is looked
-// up again after each.
-PyObject* set_kept_value(PyObject* self, PyObject* obj, const contract::PropertyVTable* table, PyObject* value) {
-    Ref converted = Ref::steal(table->convert(self, obj, value));
-    if (!converted) {
-        return nullptr;
-    }
-    Ref checked = Ref::steal(table->check(self, obj, converted.get()));
-    if (!checked) {
-        return nullptr;
-    }
-    PyObject* entry = storage_entry_of(self, obj);
-    if (!entry) {
-        return nullptr;
-    }
-    if (contract::is_record(entry, &storage_type)) {
-        return store_in_record(self, obj, table, Ref::borrow(entry), std::move(converted));
-    }
-    Ref old = Ref::borrow(entry);
-    Ref same = Ref::steal(table->compare_value(self, old.get(), converted.get()));
-    if (!same) {
-        return nullptr;
-    }
-    const int unchanged = PyObject_IsTrue(same.get());
-    if (unchanged < 0) {
-        return nullptr;
-    }
-    if (unchanged) {
-        return none_ref();
-    }
-    entry = storage_entry_of(self, obj);
-    if (!entry) {
-        return nullptr;
-    }
-    if (contract::is_record(entry, &storage_type)) {
-        auto* record = reinterpret_cast<Storage*>(entry);
-        contract::set_record_field(record, record->value, std::move(converted));
-    } else {
-        PyObject* key = as_property(self)->storage_key;
-        PyObject* map = reinterpret_cast<contract::EventDispatcherObject*>(obj)->property_storage;
-        Ref keep_key = Ref::borrow(key ? key : Py_None);
-        // A record given as the value is kept in a record of its own, so it is
-        // not taken for the owner's.
-        const bool stored = contract::is_record(converted.get(), &storage_type)
-                                ? contract::make_deferred_record(map, keep_key.get(), converted.get(), &storage_type) !=
-                                      nullptr
-                                : PyDict_SetItem(map, keep_key.get(), converted.get()) == 0;
-        if (!stored) {
-            return nullptr;
-        }
-    }
-    return table->dispatch(self, obj);
-}
-
 }  // namespace
 
 // convert, then check, through the property's own table (an error stores
@@ -269,14 +212,13 @@ PyObject* root_set_value(PyObject* self, PyObject* obj, PyObject* value) {
     const contract::PropertyVTable* table = as_property(self)->vtab;
     Ref storage;
     if (table->get_storage == root_get_storage) {
-        PyObject* entry = storage_entry_of(self, obj);
-        if (!entry) {
+        // The record (made now for a property kept as its converted default:
+        // values assigned once tend to be assigned again).
+        Storage* record = storage_of(self, obj);
+        if (!record) {
             return nullptr;
         }
-        if (!contract::is_record(entry, &storage_type)) {
-            return set_kept_value(self, obj, table, value);
-        }
-        storage = Ref::borrow(entry);
+        storage = Ref::borrow(reinterpret_cast<PyObject*>(record));
     } else {
         storage = Ref::steal(table->get_storage(self, obj));
         if (!storage) {
