@@ -29,6 +29,20 @@ public:
     }
     SavedError(const SavedError&) = delete;
     SavedError& operator=(const SavedError&) = delete;
+    // The saved exception object (borrowed), null when none was being raised.
+    PyObject* exception() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+        return raised_;
+#else
+        if (type_) {
+            PyErr_NormalizeException(&type_, &value_, &traceback_);
+            if (traceback_ && value_) {
+                PyException_SetTraceback(value_, traceback_);
+            }
+        }
+        return value_;
+#endif
+    }
     // Whatever the code in between raised is dropped in favour of the saved one.
     ~SavedError() {
         PyErr_Clear();
@@ -99,34 +113,11 @@ inline unsigned int assign_type_version(PyTypeObject* type, PyObject* any_name) 
 // method (`add_note` is the interned method name). When the note cannot be
 // added, the exception stays as it was.
 inline void add_note_to_raised(PyObject* note, PyObject* add_note) noexcept {
-#if PY_VERSION_HEX >= 0x030C0000
-    PyObject* raised = PyErr_GetRaisedException();
-    if (!raised) {
-        return;
+    SavedError raised;
+    if (PyObject* exception = raised.exception()) {
+        PyObject* done = PyObject_CallMethodOneArg(exception, add_note, note);
+        Py_XDECREF(done);  // a note that cannot be added is left out
     }
-    PyObject* done = PyObject_CallMethodOneArg(raised, add_note, note);
-    Py_XDECREF(done);
-    PyErr_Clear();
-    PyErr_SetRaisedException(raised);
-#else
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    if (!type) {
-        return;
-    }
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (traceback && value) {
-        PyException_SetTraceback(value, traceback);
-    }
-    if (value) {
-        PyObject* done = PyObject_CallMethodOneArg(value, add_note, note);
-        Py_XDECREF(done);
-        PyErr_Clear();
-    }
-    PyErr_Restore(type, value, traceback);
-#endif
 }
 
 // ---- versions of namespaces ------------------------------------------------
