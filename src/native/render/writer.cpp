@@ -53,6 +53,26 @@ Out* put_ascii(Out* out, const char* text, std::size_t length) noexcept {
     return out;
 }
 
+// Character c as it stands in a double-quoted attribute value.
+template <typename Out>
+Out* put_escaped_char(Out* out, Py_UCS4 c) noexcept {
+    switch (c) {
+        case '&':
+            return put_ascii(out, "&amp;", 5);
+        case '<':
+            return put_ascii(out, "&lt;", 4);
+        case '>':
+            return put_ascii(out, "&gt;", 4);
+        case '"':
+            return put_ascii(out, "&quot;", 6);
+        case '\'':
+            return put_ascii(out, "&#x27;", 6);
+        default:
+            *out = static_cast<Out>(c);
+            return out + 1;
+    }
+}
+
 template <typename In, typename Out>
 Out* copy_piece(Out* out, const In* data, Py_ssize_t start, Py_ssize_t end, bool escape) noexcept {
     if (!escape) {
@@ -67,26 +87,7 @@ Out* copy_piece(Out* out, const In* data, Py_ssize_t start, Py_ssize_t end, bool
         return out;
     }
     for (Py_ssize_t i = start; i < end; ++i) {
-        const Py_UCS4 c = data[i];
-        switch (c) {
-            case '&':
-                out = put_ascii(out, "&amp;", 5);
-                break;
-            case '<':
-                out = put_ascii(out, "&lt;", 4);
-                break;
-            case '>':
-                out = put_ascii(out, "&gt;", 4);
-                break;
-            case '"':
-                out = put_ascii(out, "&quot;", 6);
-                break;
-            case '\'':
-                out = put_ascii(out, "&#x27;", 6);
-                break;
-            default:
-                *out++ = static_cast<Out>(c);
-        }
+        out = put_escaped_char(out, data[i]);
     }
     return out;
 }
@@ -206,24 +207,9 @@ void AsciiTag::put_escaped(const unsigned char* text, std::size_t length) noexce
     for (std::size_t i = 0; i < length; ++i) {
         const unsigned char c = text[i];
         if (kGrowth.growth[c] == 0) {
-            *out++ = c;
-            continue;
-        }
-        switch (c) {
-            case '&':
-                out = put_ascii(out, "&amp;", 5);
-                break;
-            case '<':
-                out = put_ascii(out, "&lt;", 4);
-                break;
-            case '>':
-                out = put_ascii(out, "&gt;", 4);
-                break;
-            case '"':
-                out = put_ascii(out, "&quot;", 6);
-                break;
-            default:
-                out = put_ascii(out, "&#x27;", 6);
+            *out++ = c;  // the usual character, without the switch
+        } else {
+            out = put_escaped_char(out, c);
         }
     }
     length_ = static_cast<std::size_t>(out - data_);
