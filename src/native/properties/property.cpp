@@ -55,6 +55,21 @@ void raise_for(PyObject* error, PyObject* obj, PyObject* self, const char* tail_
     }
 }
 
+namespace {
+
+// Whether `key` is the storage key whose default the owner is converting at
+// its creation (keys are texts, compared as the map compares them).
+bool is_preparing_key(const contract::EventDispatcherObject* owner, PyObject* key) {
+    PyObject* preparing = owner->preparing_key;
+    if (!preparing || !key) {
+        return false;
+    }
+    return preparing == key ||
+           (PyUnicode_CheckExact(preparing) && PyUnicode_CheckExact(key) && text_equal(preparing, key));
+}
+
+}  // namespace
+
 // The owner's map entry of `self` (borrowed): a record, or the converted
 // default kept until the record is first needed. Null with an error.
 PyObject* storage_entry_of(PyObject* self, PyObject* obj) {
@@ -72,7 +87,7 @@ PyObject* storage_entry_of(PyObject* self, PyObject* obj) {
     PyObject* key = as_property(self)->storage_key;
     PyObject* found = PyDict_GetItemWithError(map, key ? key : Py_None);
     auto* owner = reinterpret_cast<contract::EventDispatcherObject*>(obj);
-    if (!found && !PyErr_Occurred() && owner->preparing_key && owner->preparing_key == key) {
+    if (!found && !PyErr_Occurred() && is_preparing_key(owner, key)) {
         // Used while the owner converts this property's default at creation.
         if (contract::enter_preparing_key(owner, map) < 0) {
             return nullptr;
