@@ -163,6 +163,22 @@ def test_rendering_without_unit_and_with_a_python_get_units():
     assert "tavo.core._attributes._NumericAttribute.attrvalue" in entry_names(info)
 
 
+@pytest.mark.parametrize("cls", [_NumericAttribute, _BoundedNumericAttribute])
+def test_get_units_found_on_the_instance_of_a_subclass_wins(cls):
+    # The base's get_units is called directly only where nothing could be
+    # found before it; an instance's own attribute is found first.
+    Sub = type("Sub", (cls,), {})
+    attr = Sub(2, units="px")
+    attr.get_units = lambda obj: "vh"
+
+    class Owner(EventDispatcher):
+        gap = attr
+        plain = Sub(2, units="px")
+
+    owner = Owner()
+    assert (Owner.gap.attrvalue(owner), Owner.plain.attrvalue(owner)) == ("2vh", "2px")
+
+
 def test_numeric_constructor_passes_arguments_on():
     class Owner(EventDispatcher):
         a = _NumericAttribute(5, units="px", allownone=False)

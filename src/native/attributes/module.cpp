@@ -211,6 +211,18 @@ int import_with_table(PyObject* module, const char* module_name, const char* cla
     return 0;
 }
 
+// NumericProperty's own get_units, when it is a native method taking one
+// argument: the numeric renderings call its function directly wherever a
+// class keeps that method (any other finding leaves them calling by name).
+void remember_base_get_units() {
+    PyObject* found = compat::type_lookup(g.NumericProperty, k.get_units);  // borrowed
+    const bool one_argument = found && Py_IS_TYPE(found, &PyMethodDescr_Type) &&
+                              (reinterpret_cast<PyMethodDescrObject*>(found)->d_method->ml_flags &
+                               (METH_VARARGS | METH_FASTCALL | METH_NOARGS | METH_O | METH_KEYWORDS |
+                                METH_METHOD)) == METH_O;
+    set_field(g.numeric_get_units, one_argument ? Ref::borrow(found) : Ref());
+}
+
 // ---- pickling refusal ----------------------------------------------------
 
 // The refusing methods of every class share this docstring, which also marks
@@ -506,6 +518,7 @@ int exec_steps(PyObject* module, int& failed_line) {
     EXEC_CHECK(register_named(attribute_class));
     EXEC_CHECK(import_with_table(props, kPropertiesModule, "NumericProperty", sizeof(c::NumericPropertyObject),
                                  &g.NumericProperty, &g.numeric_table));
+    remember_base_get_units();
     EXEC_CHECK(register_named(numeric_attribute_class));
     EXEC_CHECK(import_with_table(props, kPropertiesModule, "BoundedNumericProperty",
                                  sizeof(c::BoundedNumericPropertyObject), &g.BoundedNumericProperty,

@@ -14,14 +14,10 @@ namespace {
 // keeps NumericProperty's method and its instances have no dict that could
 // shadow it; any other get_units is called by name.
 PyObject* units_for(PyObject* self, PyObject* obj) {
+    PyObject* base = g.numeric_get_units;
     PyTypeObject* type = Py_TYPE(self);
-    const auto base_get_units = g.numeric_table->get_units;
-    if (type->tp_dictoffset == 0 && base_get_units) {
-        PyObject* found = compat::type_lookup(type, k.get_units);  // borrowed
-        if (found && Py_IS_TYPE(found, &PyMethodDescr_Type) &&
-            reinterpret_cast<PyMethodDescrObject*>(found)->d_method->ml_meth == base_get_units) {
-            return base_get_units(self, obj);
-        }
+    if (base && type->tp_dictoffset == 0 && compat::type_lookup(type, k.get_units) == base) {
+        return reinterpret_cast<PyMethodDescrObject*>(base)->d_method->ml_meth(self, obj);
     }
     return PyObject_CallMethodOneArg(self, k.get_units, obj);
 }

@@ -102,6 +102,9 @@ struct State {
     PyTypeObject* ListProperty;
     PyTypeObject* PropertyStorage;
     PyTypeObject* EventDispatcher;
+    // NumericProperty's get_units as the class holds it, when that is a
+    // native one-argument method (strong, kept for good), else null
+    PyObject* numeric_get_units;
     // their method tables
     const contract::PropertyVTable* property_table;
     const contract::NumericPropertyVTable* numeric_table;

@@ -62,10 +62,6 @@ struct NumericPropertyVTable {
     PropertyVTable base;
     float (*parse_unit_text)(PyObject* self, PyObject* obj, PyObject* text);
     float (*parse_unit_pair)(PyObject* self, PyObject* obj, PyObject* number, PyObject* unit);
-    // The unit to render for the owner: the very function behind the Python
-    // method NumericProperty.get_units, so that a caller can tell whether a
-    // class replaced that method.
-    PyObject* (*get_units)(PyObject* self, PyObject* obj);
 };
 
 // Same shape as NumericProperty's table.

@@ -432,7 +432,6 @@ void build_numeric_tables() {
     numeric_table.base.check = numeric_check;
     numeric_table.parse_unit_text = parse_unit_text;
     numeric_table.parse_unit_pair = parse_unit_pair;
-    numeric_table.get_units = numeric_get_units;
     bounded_numeric_table.base = numeric_table;
     bounded_numeric_table.base.base.check = bounded_check;
 }
