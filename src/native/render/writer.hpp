@@ -117,7 +117,13 @@ inline int AsciiTag::add(PyObject* text, Py_ssize_t start, Py_ssize_t end, bool 
         return 0;
     }
     const auto count = static_cast<std::size_t>(end - start);
-    // Escaping makes a character at most six: &quot;
+    // Escaping makes a character at most six: &quot; (the product is bounded
+    // first, so that it cannot wrap around)
+    constexpr std::size_t kMostEscaped = static_cast<std::size_t>(PY_SSIZE_T_MAX) / 6;
+    if (escape && count > kMostEscaped) {
+        PyErr_SetString(PyExc_OverflowError, "the start tag is too long for a Python string");
+        return -1;
+    }
     if (!reserve(escape ? count * 6 : count)) {
         return -1;
     }
