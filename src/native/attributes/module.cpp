@@ -216,10 +216,9 @@ int import_with_table(PyObject* module, const char* module_name, const char* cla
 // class keeps that method (any other finding leaves them calling by name).
 void remember_base_get_units() {
     PyObject* found = compat::type_lookup(g.NumericProperty, k.get_units);  // borrowed
-    const bool one_argument = found && Py_IS_TYPE(found, &PyMethodDescr_Type) &&
-                              (reinterpret_cast<PyMethodDescrObject*>(found)->d_method->ml_flags &
-                               (METH_VARARGS | METH_FASTCALL | METH_NOARGS | METH_O | METH_KEYWORDS |
-                                METH_METHOD)) == METH_O;
+    const bool one_argument =
+        found && Py_IS_TYPE(found, &PyMethodDescr_Type) &&
+        (reinterpret_cast<PyMethodDescrObject*>(found)->d_method->ml_flags & ~METH_COEXIST) == METH_O;
     set_field(g.numeric_get_units, one_argument ? Ref::borrow(found) : Ref());
 }
 

@@ -37,7 +37,7 @@ PyObject* number_with_unit(PyObject* value, PyObject* units) {
         }
         return result;
     }
-    Ref number = Ref::steal(PyObject_Format(value, k.empty_str));
+    Ref number = Ref::steal(default_text(value));
     if (!number) {
         return nullptr;
     }
