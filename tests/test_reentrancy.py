@@ -351,3 +351,159 @@ def test_cycle_through_the_owner_is_collected():
     del owner
     gc.collect()
     assert ref() is None
+
+
+# ---- finalizers that run inside an allocation ---------------------------------
+#
+# On 3.11 the allocation of any collected object may run the collector, whose
+# finalizers are plain Python code. These cases put such a finalizer at every
+# allocation of an operation in turn (the collector's threshold counts them)
+# and let it change what the operation had looked up before.
+
+
+class Finalizer:
+    """A garbage cycle whose __del__ runs `action` once; what it raises is kept
+    in `errors` (the collector would only print it)."""
+
+    errors = []
+
+    def __init__(self, action):
+        self.action = action
+        self.cycle = self
+
+    def __del__(self):
+        action, self.action = self.action, None
+        if action is not None:
+            try:
+                action()
+            except BaseException as error:  # noqa: B036 - reported by with_finalizer_at
+                Finalizer.errors.append(error)
+
+
+def with_finalizer_at(allocation, action, operation):
+    """Run `operation` with a finalizer running `action` collected at about its
+    `allocation`-th allocation of a collected object."""
+    gc.collect()
+    Finalizer(action)
+    threshold = gc.get_threshold()
+    gc.set_threshold(allocation)
+    try:
+        result = operation()
+    finally:
+        gc.set_threshold(*threshold)
+        gc.collect()
+    errors, Finalizer.errors[:] = list(Finalizer.errors), []
+    assert not errors
+    return result
+
+
+ALLOCATIONS = range(1, 12)
+
+
+@pytest.mark.parametrize("allocation", ALLOCATIONS)
+def test_owner_creation_when_a_finalizer_deletes_the_class_properties(allocation):
+    from tavo.core.properties import NumericProperty, StringProperty
+
+    names = [f"p{i}" for i in range(8)]
+    body = {name: StringProperty(name) for name in names}
+    body["n"] = NumericProperty(1)
+    owner_class = type("Owner", (EventDispatcher,), body)
+    owner_class()  # its properties are remembered by the creation
+    intruders = []
+
+    def delete_and_reuse():
+        for name in names + ["n"]:
+            delattr(owner_class, name)
+        # New properties in the blocks the deleted ones left.
+        intruders.extend(StringProperty("intruder") for _ in range(40))
+
+    del body
+    owner = with_finalizer_at(allocation, delete_and_reuse, owner_class)
+    # The creation went on with the properties it had listed, all alive.
+    assert set(owner.property_storage) <= set(names + ["n"])
+
+
+@pytest.mark.parametrize("allocation", ALLOCATIONS)
+def test_owner_creation_when_a_finalizer_creates_owners_of_other_classes(allocation):
+    from tavo.core.properties import StringProperty
+
+    def make_class(size):
+        return type("Owner", (EventDispatcher,), {f"p{i}": StringProperty(str(i)) for i in range(size)})
+
+    # Consecutive version tags: one of them takes the remembered class's place.
+    others = [make_class(40) for _ in range(70)]
+    owner_class = make_class(20)
+    owner_class()
+    owner = with_finalizer_at(allocation, lambda: [cls() for cls in others], owner_class)
+    assert sorted(owner.property_storage) == sorted(f"p{i}" for i in range(20))
+
+
+@pytest.mark.parametrize("allocation", ALLOCATIONS)
+def test_start_tag_when_a_finalizer_renders_the_changed_class(allocation):
+    from tavo.html import start_tag
+
+    class Panel(EventDispatcher):
+        title = _Attribute("a", attrtype="element")
+        width = _NumericAttribute(10, attrtype="style")
+
+    panel = Panel()
+    expected = start_tag(panel, "div")
+    Panel.width = _NumericAttribute(10, attrtype="style")  # a new class state: the layout is made again
+    Panel.width.__set_name__(Panel, "width")
+    tag = with_finalizer_at(allocation, lambda: [start_tag(panel, "div") for _ in range(3)],
+                            lambda: start_tag(panel, "div"))
+    assert tag == expected
+
+
+class CodeText(str):
+    """Event code text with a namespace of its own."""
+
+
+class CodeSource:
+    def __init__(self, text):
+        self.text = text
+
+    def __str__(self):
+        return self.text
+
+
+def test_cycle_through_the_event_code_text_is_collected():
+    text = CodeText("go()")
+    attr = _GenericEventAttribute(True, None, eventjs=CodeSource(text))
+    text.attr = attr
+    ref = weakref.ref(attr)
+    del attr, text
+    gc.collect()
+    assert ref() is None
+
+
+class PageName(str):
+    """A page name with a namespace of its own."""
+
+
+@pytest.mark.parametrize("where", ["attrname", "tag"])
+def test_names_a_rendering_checked_do_not_keep_the_class_alive(where):
+    from tavo.html import start_tag
+
+    class Named(_Attribute):
+        @property
+        def attrname(self):
+            return name
+
+    def render_once():
+        nonlocal name
+        name = PageName("data-x")
+
+        class Card(EventDispatcher):
+            x = (Named if where == "attrname" else _Attribute)("v", attrtype="element", attrname="data-x")
+
+        tag = PageName("div") if where == "tag" else "div"
+        (name if where == "attrname" else tag).owner_class = Card
+        assert start_tag(Card(), tag) == '<div data-x="v">'
+        return weakref.ref(Card)
+
+    name = None
+    ref = render_once()
+    name = None
+    gc.collect()
+    assert ref() is None

@@ -113,8 +113,13 @@ int init_steps(PyObject* self, PyObject* args, PyObject* kwds) {
         return -1;
     }
     set_field(s->eventargs, std::move(eventargs));
+    // Kept as an exact str: the field is not visited by the collector, and
+    // an instance of a str subclass could close a cycle through its namespace.
     PyObject* js = params[EventJs].get();
     Ref eventjs = PyUnicode_CheckExact(js) ? params[EventJs] : Ref::steal(PyObject_Str(js));
+    if (eventjs && !PyUnicode_CheckExact(eventjs.get())) {
+        eventjs = Ref::steal(PyUnicode_FromObject(eventjs.get()));
+    }
     if (!eventjs) {
         return -1;
     }

@@ -163,9 +163,17 @@ PyObject* class_plan(PyTypeObject* type) {
     const unsigned int tag = any_name ? compat::assign_type_version(type, any_name) : 0;
     const PlanEntry& entry = plan_cache[tag % 64];
     if (tag != 0 && entry.tag == tag) {
-        PyObject* properties = PyTuple_New(entry.count);
-        for (Py_ssize_t i = 0; properties && i < entry.count; ++i) {
-            PyTuple_SET_ITEM(properties, i, new_ref(entry.properties[i]));
+        // The entry's pointers are borrowed and good only until code runs: the
+        // tuple's allocation may run the collector, whose finalizers may delete
+        // the properties or refill this slot. References first, from a copy.
+        const Py_ssize_t count = entry.count;
+        Ref listed[std::size(PlanEntry{}.properties)];
+        for (Py_ssize_t i = 0; i < count; ++i) {
+            listed[i] = Ref::borrow(entry.properties[i]);
+        }
+        PyObject* properties = PyTuple_New(count);
+        for (Py_ssize_t i = 0; properties && i < count; ++i) {
+            PyTuple_SET_ITEM(properties, i, listed[i].release());
         }
         return properties;
     }

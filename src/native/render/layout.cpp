@@ -219,11 +219,12 @@ LayoutObject* layout_of(PyTypeObject* type, Ref& held) {
     if (!key) {
         return nullptr;
     }
-    PyObject* known = PyDict_GetItemWithError(kept, key.get());
-    if (known && tag != 0 && as_layout(known)->tag == tag) {
-        slot = RecentSlot{type, tag, as_layout(known)};
-        Py_INCREF(known);
-        return as_layout(known);
+    // Held: making the new layout runs code (the collector's finalizers on
+    // 3.11) that may render this class and replace the kept layout.
+    Ref known = Ref::borrow(PyDict_GetItemWithError(kept, key.get()));
+    if (known && tag != 0 && as_layout(known.get())->tag == tag) {
+        slot = RecentSlot{type, tag, as_layout(known.get())};
+        return as_layout(known.release());
     }
     if (!known && PyErr_Occurred()) {
         return nullptr;
@@ -242,7 +243,7 @@ LayoutObject* layout_of(PyTypeObject* type, Ref& held) {
     layout->tag = new_tag;
     Ref class_ref;
     if (known) {
-        class_ref = Ref::borrow(as_layout(known)->class_ref);
+        class_ref = Ref::borrow(as_layout(known.get())->class_ref);
     } else {
         Ref forget = Ref::steal(PyCFunction_New(&forget_class_def, key.get()));
         if (!forget) {

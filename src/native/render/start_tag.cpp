@@ -22,7 +22,8 @@ namespace {
 
 constexpr const char* kQualname = "tavo.core._render.start_tag";
 
-// The tag name last found valid (held, so its identity is never reused).
+// The tag name last found valid (held, so its identity is never reused; an
+// exact str, so it keeps nothing else alive).
 PyObject* last_valid_tag = nullptr;
 
 // What one declared attribute gives this call.
@@ -227,12 +228,18 @@ int check_names(PyObject* component, LayoutObject* layout, Slots& slots) {
             break;  // the first to give it was accepted
         }
     }
+    // Remembered only when every name is an exact str: the layouts are kept
+    // for as long as their classes, unseen by the collector, and an instance
+    // of a str subclass could refer back to the class through its namespace.
+    bool exact = true;
     for (Py_ssize_t i = 0; i < count; ++i) {
         Entry& entry = layout->entries[i];
-        set_field(entry.checked_name, Ref::borrow(slots[i].page.get()));
+        PyObject* page = slots[i].page.get();
+        exact = exact && (!page || PyUnicode_CheckExact(page));
+        set_field(entry.checked_name, exact ? Ref::borrow(page) : Ref());
         entry.checked_kind = slots[i].kind;
     }
-    layout->checked = true;
+    layout->checked = exact;
     return 0;
 }
 
@@ -391,7 +398,10 @@ int check_arguments(PyObject* component, PyObject* tag) {
             PyErr_Format(PyExc_ValueError, "not a valid tag name: %R", tag);
             return -1;
         }
-        set_field(last_valid_tag, Ref::borrow(tag));
+        // Kept for good: only an exact str, which refers to nothing.
+        if (PyUnicode_CheckExact(tag)) {
+            set_field(last_valid_tag, Ref::borrow(tag));
+        }
     }
     return 0;
 }
