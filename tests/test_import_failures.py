@@ -152,3 +152,41 @@ def test_a_class_whose_readying_failed_registers_at_the_next_import():
         "_GenericEventAttribute True True",
     ]
     assert lines[4] == "disabled true"
+
+
+def test_module_names_are_read_when_no_dict_watcher_is_free():
+    result = run_python(
+        """
+        import sys
+        import warnings
+
+        warnings.simplefilter("error")
+        from tavo.core import _testsupport
+
+        taken = _testsupport.take_dict_watchers()  # none on 3.11: no watchers there
+        assert (taken > 0) == (sys.version_info >= (3, 12)), taken
+        from tavo.core import _attributes
+        from tavo.core._event import EventDispatcher
+
+        class Box(EventDispatcher):
+            margin = _attributes._VariableListAttribute()
+
+        box = Box()
+        for units, text, expected in [
+            (None, "1px", ["1px"] * 4),
+            (("zz",), "2zz", ["2zz"] * 4),
+            (("zz",), "1px", ValueError),
+            (("px",), "3px", ["3px"] * 4),
+        ]:
+            if units is not None:
+                _attributes.CSS_LENGTH_UNITS = units
+            try:
+                box.margin = text
+            except ValueError:
+                assert expected is ValueError, (units, text)
+            else:
+                assert box.margin == expected, (units, text, box.margin)
+        print("ok")
+        """
+    )
+    assert (result.returncode, result.stdout, result.stderr) == (0, "ok\n", "")

@@ -42,7 +42,8 @@ PyObject* module_global(GlobalName& global) {
     }
     global.module_version = compat::namespace_version(g.module_dict);
     global.builtins_version = compat::namespace_version(builtins);
-    global.value = found;
+    // Without versions (no dict watcher was free) nothing is remembered.
+    global.value = global.module_version != 0 ? found : nullptr;
     return new_ref(found);
 }
 

@@ -128,11 +128,14 @@ inline void add_note_to_raised(PyObject* note, PyObject* add_note) noexcept {
 // 3.12 on that field is deprecated and dicts are watched instead: the
 // versions of all watched dicts are then one counter, advanced on any change
 // of any of them (and on their release, so a new dict at the same address
-// never shows an old version). Only watched dicts have a version.
+// never shows an old version). Only watched dicts have a version. The
+// interpreter has few watcher slots: when other code has taken them all, no
+// dict has a version (0), and whatever depends on one is looked up anew.
 #if PY_VERSION_HEX >= 0x030C0000
 namespace detail {
 inline std::uint64_t watched_namespaces_version = 1;
 inline int namespace_watcher = -1;
+inline bool no_watcher_free = false;
 inline int on_namespace_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept {
     ++watched_namespaces_version;
     return 0;
@@ -140,14 +143,18 @@ inline int on_namespace_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject
 }  // namespace detail
 #endif
 
-// Start keeping the version of `dict`. -1 with an exception on failure.
+// Start keeping the version of `dict`. -1 with an exception on failure;
+// no free watcher is not a failure (the dict then has no version).
 inline int watch_namespace(PyObject* dict) noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     if (detail::namespace_watcher < 0) {
         detail::namespace_watcher = PyDict_AddWatcher(detail::on_namespace_change);
         if (detail::namespace_watcher < 0) {
-            return -1;
+            PyErr_Clear();
+            detail::no_watcher_free = true;
+            return 0;
         }
+        detail::no_watcher_free = false;
     }
     ++detail::watched_namespaces_version;
     return PyDict_Watch(detail::namespace_watcher, dict);
@@ -157,10 +164,26 @@ inline int watch_namespace(PyObject* dict) noexcept {
 #endif
 }
 
+// Take a free dict watcher slot of the interpreter for good, as other code
+// may (tests of the case where none is left). False when none is free or the
+// runtime has no dict watchers.
+inline bool take_dict_watcher() noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    const int id = PyDict_AddWatcher([](PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept { return 0; });
+    if (id < 0) {
+        PyErr_Clear();
+    }
+    return id >= 0;
+#else
+    return false;
+#endif
+}
+
+// The version of a namespace given to watch_namespace, 0 when it has none.
 inline std::uint64_t namespace_version(PyObject* dict) noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     (void)dict;
-    return detail::watched_namespaces_version;
+    return detail::no_watcher_free ? 0 : detail::watched_namespaces_version;
 #else
     return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
 #endif

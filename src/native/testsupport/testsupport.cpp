@@ -11,6 +11,7 @@
 // (True: a Python-level override may run).
 #include "attributes/runtime_version.hpp"
 #include "attributes/tables.hpp"
+#include "support/compat.hpp"
 #include "support/ref.hpp"
 
 #include <cstring>
@@ -20,6 +21,7 @@ namespace {
 using tavo::Ref;
 namespace contract = tavo::contract;
 namespace attributes = tavo::attributes;
+namespace compat = tavo::compat;
 
 // Classes whose table layout differs, looked up once.
 struct Classes {
@@ -273,11 +275,21 @@ PyObject* runtime_version_warning(PyObject*, PyObject* args) {
     Py_RETURN_NONE;
 }
 
+PyObject* take_dict_watchers(PyObject*, PyObject*) {
+    long taken = 0;
+    while (compat::take_dict_watcher()) {
+        ++taken;
+    }
+    return PyLong_FromLong(taken);
+}
+
 PyMethodDef methods[] = {
     {"table_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(table_call)), METH_FASTCALL,
      "table_call(obj, entry, *args): call an entry of obj's own method table."},
     {"base_table_call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(base_table_call)),
      METH_FASTCALL, "base_table_call(cls, obj, entry, *args): call an entry of the table cls publishes."},
+    {"take_dict_watchers", take_dict_watchers, METH_NOARGS,
+     "take_dict_watchers(): take every free dict watcher slot of the interpreter for good; the number taken."},
     {"noop", noop, METH_O, "noop(x): return None (the cost of a trivial native call)."},
     {"runtime_version_warning", runtime_version_warning, METH_VARARGS,
      "runtime_version_warning(major, minor, version): the import's version check for a module built for "
