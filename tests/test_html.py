@@ -223,6 +223,66 @@ def test_an_instance_attrvalue_is_used():
     assert start_tag(card, "div") == '<div label="mine">'
 
 
+class Switching(_Attribute):
+    """Finds an override of attrvalue only once `overridden` is set, through
+    its own attribute lookup: no namespace of the class changes."""
+
+    overridden = [False]
+
+    def __getattribute__(self, name):
+        if name == "attrvalue" and Switching.overridden[0]:
+            return lambda obj: "overridden"
+        return super().__getattribute__(name)
+
+
+class SwitchingProperty(_Attribute):
+    """Its attrvalue is a property that answers the built-in method first."""
+
+    overridden = [False]
+
+    @property
+    def attrvalue(self):
+        if SwitchingProperty.overridden[0]:
+            return lambda obj: "overridden"
+        return _Attribute.attrvalue.__get__(self)
+
+
+class SwitchingUnits(_NumericAttribute):
+    """No instance dict; its get_units changes through its own lookup."""
+
+    __slots__ = ()
+    overridden = [False]
+
+    def __getattribute__(self, name):
+        if name == "get_units" and SwitchingUnits.overridden[0]:
+            return lambda obj: "em"
+        return super().__getattribute__(name)
+
+
+@pytest.mark.parametrize(
+    "cls, plain, changed",
+    [
+        (Switching, '<div title="plain">', '<div title="overridden">'),
+        (SwitchingProperty, '<div title="plain">', '<div title="overridden">'),
+        (lambda *a, **k: SwitchingUnits(10, **k), '<div title="10px">', '<div title="10em">'),
+    ],
+)
+def test_start_tag_renders_what_the_attribute_lookup_finds_now(cls, plain, changed):
+    title = cls("plain", attrtype="element", attrname="title")
+    card = component(title=title)
+    if isinstance(title, SwitchingUnits):
+        card.title = "10px"
+    flag = type(title).overridden
+    try:
+        for _ in range(3):  # rendered more than once, so a remembered outcome would be used
+            assert start_tag(card, "div") == plain
+        flag[0] = True
+        assert start_tag(card, "div") == changed
+        assert start_tag(card, "div") == f'<div title="{type(card).title.attrvalue(card)}">'
+    finally:
+        flag[0] = False
+
+
 # ---- failures ----------------------------------------------------------------------------
 
 class Broken(_Attribute):

@@ -11,12 +11,14 @@ namespace tavo::attributes {
 namespace {
 
 // The unit to render: the base's get_units called directly where the class
-// keeps NumericProperty's method and its instances have no dict that could
-// shadow it; any other get_units is called by name.
+// keeps NumericProperty's method, looks attributes up as the runtime does and
+// its instances have no dict that could shadow it; any other get_units is
+// called by name.
 PyObject* units_for(PyObject* self, PyObject* obj) {
     PyObject* base = g.numeric_get_units;
     PyTypeObject* type = Py_TYPE(self);
-    if (base && type->tp_dictoffset == 0 && compat::type_lookup(type, k.get_units) == base) {
+    if (base && type->tp_dictoffset == 0 && type->tp_getattro == PyObject_GenericGetAttr &&
+        compat::type_lookup(type, k.get_units) == base) {
         return reinterpret_cast<PyMethodDescrObject*>(base)->d_method->ml_meth(self, obj);
     }
     return PyObject_CallMethodOneArg(self, k.get_units, obj);

@@ -50,8 +50,13 @@ bool dispatch_attrvalue_override(PyObject* self, PyObject* obj, AttrClass& cls, 
         function = PyMethod_GET_FUNCTION(function);
     }
     if (function == cls.attrvalue_function) {
-        // The tag is valid after a successful lookup through the type.
-        if (const unsigned int found_tag = compat::type_version(type)) {
+        // Remembered only where the tag decides the lookup: the class's own
+        // attribute lookup, finding the function itself in a class namespace
+        // (a __getattribute__ or a descriptor under the name may answer
+        // otherwise next time, with no change of any namespace).
+        const unsigned int found_tag = compat::type_version(type);
+        if (found_tag != 0 && type->tp_getattro == PyObject_GenericGetAttr &&
+            compat::type_lookup(type, k.attrvalue) == cls.attrvalue_function) {
             cls.memo_type_tag = found_tag;
         }
         return false;
