@@ -507,3 +507,30 @@ def test_names_a_rendering_checked_do_not_keep_the_class_alive(where):
     name = None
     gc.collect()
     assert ref() is None
+
+
+@pytest.mark.parametrize("allocation", ALLOCATIONS)
+@pytest.mark.parametrize("first, meanwhile", [("assign", "bind"), ("bind", "assign"), ("read map", "assign")])
+def test_first_use_of_a_kept_default_when_a_finalizer_uses_it_too(allocation, first, meanwhile):
+    from tavo.core.properties import StringProperty
+
+    class Owner(EventDispatcher):
+        text = StringProperty("a")
+
+    owner = Owner()  # `text` is kept as its default until first used
+    seen = []
+
+    def use(how, value):
+        if how == "assign":
+            owner.text = value
+        elif how == "bind":
+            owner.bind(text=lambda obj, new: seen.append(new))
+        else:
+            owner.property_storage
+
+    with_finalizer_at(allocation, lambda: use(meanwhile, "meanwhile"), lambda: use(first, "first"))
+    # Neither use is lost, whenever the finalizer ran: the value assigned
+    # stays, and the observer bound sees the next assignment.
+    assert owner.text == ("first" if first == "assign" else "meanwhile")
+    owner.text = "last"
+    assert seen[-1:] == (["last"] if "bind" in (first, meanwhile) else [])

@@ -25,13 +25,9 @@ inline bool is_record(PyObject* entry, PyTypeObject* storage_type) noexcept {
            (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE) && PyType_IsSubtype(type, storage_type));
 }
 
-// Replace the value kept under `key` in `map` with a record holding it. The
-// record is returned borrowed (the map holds it); null with an exception set
-// on failure, the map unchanged.
-inline PyObject* make_deferred_record(PyObject* map, PyObject* key, PyObject* kept_value,
-                                      PyTypeObject* storage_type) {
-    Ref value = Ref::borrow(kept_value);
-    Ref keep_key = Ref::borrow(key);
+// A new record holding `value`; null with an exception set on failure.
+inline PyObject* new_record_holding(PyObject* value, PyTypeObject* storage_type) {
+    Ref held = Ref::borrow(value);
     Ref no_args = Ref::steal(PyTuple_New(0));
     if (!no_args) {
         return nullptr;
@@ -41,7 +37,34 @@ inline PyObject* make_deferred_record(PyObject* map, PyObject* key, PyObject* ke
         return nullptr;
     }
     auto* fields = reinterpret_cast<PropertyStorageObject*>(record.get());
-    set_record_field(fields, fields->value, std::move(value));
+    set_record_field(fields, fields->value, std::move(held));
+    return record.release();
+}
+
+// Replace the value kept under `key` in `map` with a record holding it. The
+// record is returned borrowed (the map holds it); null with an exception set
+// on failure, the map unchanged.
+inline PyObject* make_deferred_record(PyObject* map, PyObject* key, PyObject* kept_value,
+                                      PyTypeObject* storage_type) {
+    Ref keep_key = Ref::borrow(key);
+    Ref record = Ref::steal(new_record_holding(kept_value, storage_type));
+    if (!record) {
+        return nullptr;
+    }
+    // Making the record may have run code (the collector's finalizers on
+    // 3.11) that used the property meanwhile: a record made then is the one
+    // to use, and a value stored then is the one to keep.
+    PyObject* current = PyDict_GetItemWithError(map, keep_key.get());  // borrowed
+    if (!current && PyErr_Occurred()) {
+        return nullptr;
+    }
+    if (current && is_record(current, storage_type)) {
+        return current;
+    }
+    if (current && current != kept_value) {
+        auto* fields = reinterpret_cast<PropertyStorageObject*>(record.get());
+        set_record_field(fields, fields->value, Ref::borrow(current));
+    }
     if (PyDict_SetItem(map, keep_key.get(), record.get()) < 0) {
         return nullptr;
     }

@@ -233,7 +233,8 @@ int defer_record(PyObject* self, PyObject* map, PyObject* prop, PyObject* key) {
     }
     if (contract::is_record(value.get(), storage_type)) {
         // A record as a value: kept in a record of its own, so it is not taken for one.
-        return contract::make_deferred_record(map, key, value.get(), storage_type) ? 0 : -1;
+        Ref record = Ref::steal(contract::new_record_holding(value.get(), storage_type));
+        return record ? PyDict_SetItem(map, key, record.get()) : -1;
     }
     return PyDict_SetItem(map, key, value.get());
 }
