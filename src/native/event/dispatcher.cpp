@@ -130,7 +130,8 @@ PyObject* declared_properties(PyTypeObject* type) {
 // is never given to another class or to another state of the same class, and
 // any change of a class or of one of its bases retags it, so while the tag is
 // the one remembered the class's dicts along the MRO still hold every
-// property listed: the list borrows them and keeps nothing alive.
+// property listed: the list borrows them and keeps nothing alive. Borrowed
+// only until code can run (see compat.hpp's rules for tag-keyed caches).
 struct PlanEntry {
     unsigned int tag = 0;
     Py_ssize_t count = 0;

@@ -11,7 +11,13 @@
 // are still held by the class namespaces and the layout borrows them. The
 // class is held weakly; its layout goes when it goes. Besides, each entry
 // remembers page names it derived and the names last checked, each by the
-// identity of the str objects they came from (held, so never reused).
+// identity of the str objects they came from (held, so never reused; exact
+// str only, so a kept layout keeps no user object alive).
+//
+// The layout is found current before any code runs; start_tag takes its
+// references to the attribute objects at once, and a layout being replaced
+// is held by whoever is still reading it (see compat.hpp's rules for
+// tag-keyed caches).
 #pragma once
 
 #include "render/state.hpp"

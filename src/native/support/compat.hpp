@@ -78,6 +78,21 @@ inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) noexcept {
 }
 
 // ---- type version tags -------------------------------------------------------
+//
+// The caches of the hot paths are keyed by these tags (owner creation's
+// property lists, start_tag's layouts, the attrvalue override memo, the owner
+// tests). The rules every such cache keeps:
+// - A tag covers the class namespaces along the MRO, nothing else: not an
+//   instance's __getattribute__, not what a descriptor answers. A cache
+//   decides only what its key covers.
+// - A pointer a cache borrows is good only until Python code can run: on 3.11
+//   any allocation of a collected object (the collector runs finalizers),
+//   on every version comparisons, hashing of other than exact str, attribute
+//   lookups, __str__, releases. References are taken before such a call, or
+//   the cache is checked again after it.
+// - What a cache holds for good is visible to the collector or refers to
+//   nothing that can reach a user class (exact str), and goes with its class.
+// - A tag may be unavailable (0): the slow path runs, with the same result.
 
 // The type's current version tag, 0 when it has none. A tag is never given to
 // another type or to another state of the same type, so an unchanged tag means
