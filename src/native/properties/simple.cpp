@@ -239,9 +239,12 @@ PyObject* hex_parser = nullptr;  // tavo.core.utils.get_color_from_hex_255, look
 PyObject* hex_components(PyObject* self, PyObject* obj, PyObject* text) {
     if (!hex_parser) {
         Ref utils = Ref::steal(PyImport_ImportModule("tavo.core.utils"));
-        hex_parser = utils ? PyObject_GetAttrString(utils.get(), "get_color_from_hex_255") : nullptr;
-        if (!hex_parser) {
+        Ref found = utils ? Ref::steal(PyObject_GetAttrString(utils.get(), "get_color_from_hex_255")) : Ref();
+        if (!found) {
             return nullptr;
+        }
+        if (!hex_parser) {  // the import may have run a parse that found it first
+            hex_parser = found.release();
         }
     }
     Ref parsed = Ref::steal(PyObject_CallOneArg(hex_parser, text));
