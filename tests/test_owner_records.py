@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 from tavo.core import properties as P
-from tavo.core._attributes import _Attribute, _BooleanAttribute, _NumericAttribute
+from tavo.core._attributes import _Attribute, _BooleanAttribute, _BoundedNumericAttribute, _NumericAttribute
 from tavo.core._event import EventDispatcher
 
 
@@ -219,3 +219,41 @@ def test_a_cycle_through_a_record_is_collected(path):
     del owner
     gc.collect()
     assert ref() is None
+
+
+def bounded_attribute(default, **keywords):
+    return _BoundedNumericAttribute(default, min=-10, max=100, **keywords)
+
+
+@pytest.mark.parametrize("make", [P.NumericProperty, P.BoundedNumericProperty, _NumericAttribute, bounded_attribute])
+@pytest.mark.parametrize("default, unit", [("5em", "em"), (("7", "vh"), "vh"), ("-3%", "%"), ("12", None)])
+@pytest.mark.parametrize("first_use", ["units", "storage", "write"])
+def test_a_unit_of_the_default_is_recorded_at_creation(make, default, unit, first_use):
+    Sized = type("Sized", (EventDispatcher,), {"n": make(default, units="px")})
+    owner = Sized()
+    number = float(default[0] if isinstance(default, tuple) else default.rstrip("emvh%"))
+    if first_use == "units":
+        assert Sized.n.get_units(owner) == (unit or "px")
+    elif first_use == "storage":
+        assert (owner.property_storage["n"].value, owner.property_storage["n"].units) == (number, unit)
+    else:
+        calls = []
+        owner.bind(n=lambda o, v: calls.append(v))
+        owner.n = default  # the same number and unit: no change
+        owner.n = number  # a plain number keeps the unit
+        assert calls == []
+        owner.n = (number, "mm")
+        assert calls == [number]
+    assert owner.n == number
+
+
+@pytest.mark.parametrize("make", [P.NumericProperty, _NumericAttribute])
+def test_the_root_preparation_stores_the_default_with_its_unit(make):
+    from tavo.core import _testsupport
+
+    Sized = type("Sized", (EventDispatcher,), {"n": make("4pt", units="px")})
+    owner = Sized()
+    record = P.PropertyStorage()
+    owner.property_storage["n"] = record  # in the map first, as at an owner's creation
+    _testsupport.base_table_call(P.Property, Sized.n, "init_storage", owner, record)
+    assert (record.value, record.units) == (4.0, "pt")
