@@ -257,3 +257,88 @@ def test_the_root_preparation_stores_the_default_with_its_unit(make):
     owner.property_storage["n"] = record  # in the map first, as at an owner's creation
     _testsupport.base_table_call(P.Property, Sized.n, "init_storage", owner, record)
     assert (record.value, record.units) == (4.0, "pt")
+
+
+@pytest.mark.parametrize("use", ["read", "write", "bind", "units"])
+def test_a_storage_subclass_placed_in_the_map_is_a_record(use):
+    Owner = type("Owner", (EventDispatcher,), {"p": P.NumericProperty(1, units="px")})
+    owner = Owner()
+    record = StorageSubclass()
+    owner.property_storage["p"] = record
+    if use == "read":
+        assert owner.p is None  # the record's value, not the record
+    elif use == "write":
+        owner.p = "5em"
+        assert (record.value, record.units, owner.p) == (5.0, "em", 5.0)
+    elif use == "bind":
+        seen = []
+        owner.bind(p=lambda o, v: seen.append(v))
+        owner.p = 7
+        assert record.observers is not None and seen == [7]
+    else:
+        owner.p = "5em"
+        assert Owner.p.get_units(owner) == "em"
+    assert owner.property_storage["p"] is record
+
+
+def collected(make_cycle):
+    """Whether the owner that make_cycle() returns, held only by the cycle it
+    closed, is collected."""
+    ref = weakref.ref(make_cycle())
+    gc.collect()
+    return ref() is None
+
+
+@pytest.mark.parametrize("first_use", ["storage", "bind", "write"])
+def test_a_record_made_from_a_kept_default_that_reaches_the_owner_is_collected(first_use):
+    # The converted default of a list property is a list tied to its owner.
+    Owner = type("Owner", (EventDispatcher,), {"items": P.ListProperty([1]), "plain": P.Property(None)})
+
+    def make_cycle():
+        owner = Owner()
+        if first_use == "storage":
+            assert owner.property_storage["items"].value.owner is owner
+        elif first_use == "bind":
+            owner.bind(items=print)
+        else:
+            owner.plain = 1  # another property's record: the list stays kept until read
+            assert owner.property_storage["items"].value == [1]
+        return owner
+
+    assert collected(make_cycle)
+
+
+@pytest.mark.parametrize("how", ["flat", "nested", "default"])
+def test_a_record_holding_a_tracked_tuple_is_collected(how):
+    def make_cycle():
+        Owner = type("Owner", (EventDispatcher,), {"plain": P.Property(None, allownone=True), "n": P.Property(0)})
+        owner = Owner()
+        if how == "flat":
+            owner.plain = (owner,)
+        elif how == "nested":
+            owner.plain = (1, ([owner], "x"))
+        else:
+            owner.plain = (1, 2)  # an untracked tuple first: the record may stay untracked
+            owner.plain = ((owner,),)
+        return owner
+
+    assert collected(make_cycle)
+
+
+@pytest.mark.parametrize("where", ["alone", "in the map", "as a value"])
+def test_a_storage_subclass_instance_is_collected(where):
+    def make_cycle():
+        record = StorageSubclass()
+        if where == "alone":
+            record.me = record
+            return record
+        Owner = type("Owner", (EventDispatcher,), {"p": P.Property(None, allownone=True)})
+        owner = Owner()
+        if where == "in the map":
+            owner.property_storage["p"] = record
+        else:
+            owner.p = record
+        record.owner = owner
+        return owner
+
+    assert collected(make_cycle)
