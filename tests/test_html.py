@@ -541,3 +541,119 @@ def outcome(render, card):
 @given(declared_components())
 def test_start_tag_follows_the_python_statement_of_its_rules(card):
     assert outcome(start_tag, card) == outcome(reference, card)
+
+
+# ---- what the fast paths decide ------------------------------------------------------
+
+@pytest.mark.parametrize("name", ["a&b", "x<y", "&amp;", "<&", "caf\u00e9&<", "\u20ac<", "\U0001f600&"])
+@pytest.mark.parametrize("value", ["1", "\u00e9", "\u4e2d"])
+def test_a_style_page_name_is_escaped_inside_the_style(name, value):
+    # & and < may stand in an attribute name, but a style's page name is
+    # written inside style="...", where it is text like the value.
+    card = component(
+        first=_Attribute("0", attrtype="style", attrname="margin"),
+        odd=_Attribute(value, attrtype="style", attrname=name),
+    )
+    expected = f'<div style="margin: 0; {html.escape(name, quote=True)}: {value}">'
+    assert start_tag(card, "div") == expected == reference(card)
+
+
+@pytest.mark.parametrize(
+    "renderings",
+    [
+        [""],
+        [", "],
+        [", , "],
+        [", ", ", , , "],
+        ["", ", "],
+    ],
+)
+@pytest.mark.parametrize("also", [None, "element", "style"])
+def test_class_renderings_without_items_add_no_class_attribute(renderings, also):
+    declarations = {f"c{i}": _Attribute(text, attrtype="class") for i, text in enumerate(renderings)}
+    declarations["empty"] = _ListAttribute([], attrtype="class")
+    expected = "<div>"
+    if also:
+        declarations["other"] = _Attribute("v", attrtype=also)
+        expected = '<div other="v">' if also == "element" else '<div style="other: v">'
+    card = component(**declarations)
+    assert start_tag(card, "div") == expected == reference(card)
+    card.c0 = "late, , x"  # an item later on: the attribute appears
+    assert 'class="late x"' in start_tag(card, "div")
+
+
+@pytest.mark.parametrize("cls", [_Attribute, Shouting])
+@pytest.mark.parametrize("attrtype", ["element", "style"])
+def test_a_new_page_name_with_the_same_attrtype_is_checked_again(cls, attrtype):
+    attr = cls("x", attrtype=attrtype, attrname="first")
+    other = _Attribute("y", attrtype="element", attrname="taken")
+    card = component(note=attr, other=other)
+    assert "first" in start_tag(card, "div")
+    attr.__init__("x", attrtype=attrtype, attrname="bad name")
+    with pytest.raises(ValueError) as caught:
+        start_tag(card, "div")
+    assert str(caught.value) == "Card.note has the page name 'bad name', which is not a valid HTML attribute name"
+    attr.__init__("x", attrtype=attrtype, attrname="second")
+    assert "second" in start_tag(card, "div")
+    if attrtype == "element":
+        attr.__init__("x", attrtype=attrtype, attrname="taken")
+        with pytest.raises(ValueError) as caught:
+            start_tag(card, "div")
+        assert str(caught.value) == "Card.note and Card.other both give the attribute 'taken'"
+    attr.__init__("x", attrtype=attrtype, attrname="first")
+    assert "first" in start_tag(card, "div")
+
+
+@pytest.mark.parametrize(
+    "name, page",
+    [("aria_label_by", "aria-label-by"), ("a_b_c_d_e", "a-b-c-d-e"), ("__x__", "--x--"), ("data__x", "data--x"),
+     ("caf\u00e9_x_y", "caf\u00e9-x-y")],
+)
+@pytest.mark.parametrize("attrtype", ["element", "style"])
+def test_every_underscore_of_a_property_name_becomes_a_dash(name, page, attrtype):
+    card = component(**{name: _Attribute("v", attrtype=attrtype)})
+    expected = f'<div {page}="v">' if attrtype == "element" else f'<div style="{page}: v">'
+    assert start_tag(card, "div") == expected == reference(card)
+    assert getattr(type(card), name).attrname == page
+
+
+@pytest.mark.parametrize("letter", list("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"))
+@pytest.mark.parametrize("rest", ["", "1", "-x"])
+def test_a_tag_may_start_with_any_ascii_letter(letter, rest):
+    tag = letter + rest
+    assert start_tag(component(id=_Attribute("a", attrtype="element")), tag) == f'<{tag} id="a">'
+
+
+@pytest.mark.parametrize("first", ["@", "[", "`", "{", "_", "0", "\u00e9"])
+def test_a_tag_may_not_start_with_what_borders_the_letters(first):
+    with pytest.raises(ValueError, match="not a valid tag name"):
+        start_tag(EventDispatcher(), first + "div")
+
+
+class Unit(_NumericAttribute):
+    unit = "px"
+
+    def get_units(self, obj):
+        return self.unit
+
+
+class BoundedUnit(_BoundedNumericAttribute):
+    unit = "px"
+
+    def get_units(self, obj):
+        return self.unit
+
+
+@pytest.mark.parametrize("cls", [Unit, BoundedUnit])
+@pytest.mark.parametrize("unit", ["\u00b5m", "\u20acm", "\U0001f4cf", "px"])
+@pytest.mark.parametrize("value", [3, 2.5, -0.0, 10**20])
+def test_a_unit_from_a_python_get_units_renders_whatever_its_width(cls, unit, value):
+    attr = cls(value, attrtype="style")
+    attr.unit = unit
+    card = component(gap=attr, title=_Attribute("t", attrtype="element"))
+    text = type(card).gap.attrvalue(card)
+    assert text == f"{value}{unit}"
+    assert text.isascii() == unit.isascii()
+    tag = start_tag(card, "div")
+    assert tag == f'<div style="gap: {value}{unit}" title="t">' == reference(card)
+    assert tag.isascii() == unit.isascii()

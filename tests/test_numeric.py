@@ -329,3 +329,75 @@ def test_known_units_render_after_the_number(cls, units, rendered):
     owner = type("Owner", (EventDispatcher,), {"gap": cls(0, units=units)})()
     owner.gap = 3
     assert type(owner).gap.attrvalue(owner) == rendered
+
+
+class FloatShy:
+    """An option whose comparison with a float fails (and with anything else
+    is plain identity): the comparison after a unit text's conversion fails."""
+
+    def __eq__(self, other):
+        if isinstance(other, float):
+            raise ArithmeticError("no comparison with a float")
+        return other is self
+
+    __hash__ = object.__hash__
+
+    def __str__(self):
+        return "shy"
+
+
+SHY = FloatShy()
+
+
+def refusing_box(kind):
+    if kind == "bounds":
+        attr = _BoundedNumericAttribute(0.5, min=0, max=1, units="px")
+    elif kind == "bounded compare":
+        attr = _BoundedNumericAttribute(SHY, min=-100, max=100, units="px", options=[SHY])
+    else:
+        attr = _NumericAttribute(SHY, units="px", options=[SHY])
+    return type("Refusing", (EventDispatcher,), {"b": attr})
+
+
+@pytest.mark.parametrize("kind", ["bounds", "bounded compare", "compare"])
+@pytest.mark.parametrize("given", ["5em", ("7", "em"), ["-7", "vh"], "-3%", (300, "%")])
+def test_a_refused_value_leaves_the_rendering_and_the_unit(kind, given):
+    cls = refusing_box(kind)
+    owner = cls()
+    before = (owner.b, cls.b.attrvalue(owner), cls.b.get_units(owner))
+    calls = []
+    owner.bind(b=lambda o, v: calls.append(v))
+    with pytest.raises((ValueError, ArithmeticError)):
+        owner.b = given
+    assert (owner.b, cls.b.attrvalue(owner), cls.b.get_units(owner)) == before
+    assert calls == []
+
+
+def test_the_reported_bounded_refusal():
+    cls = refusing_box("bounds")
+    owner = cls()
+    with pytest.raises(ValueError, match=r"^Refusing\.b is above the maximum bound \(1\)$"):
+        owner.b = "5em"
+    assert (owner.b, cls.b.attrvalue(owner), cls.b.get_units(owner)) == (0.5, "0.5px", "px")
+
+
+@pytest.mark.parametrize("prop", ["width", "size", "zoom", "level"])
+@pytest.mark.parametrize(
+    "stored, given, changed, rendered",
+    [
+        ("10px", "10em", True, "10.0em"),
+        ("10px", ("10", "vh"), True, "10.0vh"),
+        ("10em", "10%", True, "10.0%"),
+        ("10px", "10px", False, "10.0px"),
+        ("10px", [10, "px"], False, "10.0px"),
+        ("10px", 10.0, False, "10.0px"),
+    ],
+)
+def test_the_same_number_with_another_unit_is_a_change(prop, stored, given, changed, rendered):
+    owner = Box()
+    setattr(owner, prop, stored)
+    calls = []
+    owner.bind(**{prop: lambda o, v: calls.append(v)})
+    setattr(owner, prop, given)
+    assert calls == ([10.0] if changed else [])
+    assert getattr(Box, prop).attrvalue(owner) == rendered

@@ -9,7 +9,7 @@ import weakref
 import pytest
 
 from tavo.core import properties as P
-from tavo.core._attributes import _Attribute, _BooleanAttribute, _NumericAttribute
+from tavo.core._attributes import _Attribute, _BooleanAttribute, _BoundedNumericAttribute, _NumericAttribute
 from tavo.core._event import EventDispatcher
 
 
@@ -219,3 +219,126 @@ def test_a_cycle_through_a_record_is_collected(path):
     del owner
     gc.collect()
     assert ref() is None
+
+
+def bounded_attribute(default, **keywords):
+    return _BoundedNumericAttribute(default, min=-10, max=100, **keywords)
+
+
+@pytest.mark.parametrize("make", [P.NumericProperty, P.BoundedNumericProperty, _NumericAttribute, bounded_attribute])
+@pytest.mark.parametrize("default, unit", [("5em", "em"), (("7", "vh"), "vh"), ("-3%", "%"), ("12", None)])
+@pytest.mark.parametrize("first_use", ["units", "storage", "write"])
+def test_a_unit_of_the_default_is_recorded_at_creation(make, default, unit, first_use):
+    Sized = type("Sized", (EventDispatcher,), {"n": make(default, units="px")})
+    owner = Sized()
+    number = float(default[0] if isinstance(default, tuple) else default.rstrip("emvh%"))
+    if first_use == "units":
+        assert Sized.n.get_units(owner) == (unit or "px")
+    elif first_use == "storage":
+        assert (owner.property_storage["n"].value, owner.property_storage["n"].units) == (number, unit)
+    else:
+        calls = []
+        owner.bind(n=lambda o, v: calls.append(v))
+        owner.n = default  # the same number and unit: no change
+        owner.n = number  # a plain number keeps the unit
+        assert calls == []
+        owner.n = (number, "mm")
+        assert calls == [number]
+    assert owner.n == number
+
+
+@pytest.mark.parametrize("make", [P.NumericProperty, _NumericAttribute])
+def test_the_root_preparation_stores_the_default_with_its_unit(make):
+    from tavo.core import _testsupport
+
+    Sized = type("Sized", (EventDispatcher,), {"n": make("4pt", units="px")})
+    owner = Sized()
+    record = P.PropertyStorage()
+    owner.property_storage["n"] = record  # in the map first, as at an owner's creation
+    _testsupport.base_table_call(P.Property, Sized.n, "init_storage", owner, record)
+    assert (record.value, record.units) == (4.0, "pt")
+
+
+@pytest.mark.parametrize("use", ["read", "write", "bind", "units"])
+def test_a_storage_subclass_placed_in_the_map_is_a_record(use):
+    Owner = type("Owner", (EventDispatcher,), {"p": P.NumericProperty(1, units="px")})
+    owner = Owner()
+    record = StorageSubclass()
+    owner.property_storage["p"] = record
+    if use == "read":
+        assert owner.p is None  # the record's value, not the record
+    elif use == "write":
+        owner.p = "5em"
+        assert (record.value, record.units, owner.p) == (5.0, "em", 5.0)
+    elif use == "bind":
+        seen = []
+        owner.bind(p=lambda o, v: seen.append(v))
+        owner.p = 7
+        assert record.observers is not None and seen == [7]
+    else:
+        owner.p = "5em"
+        assert Owner.p.get_units(owner) == "em"
+    assert owner.property_storage["p"] is record
+
+
+def collected(make_cycle):
+    """Whether the owner that make_cycle() returns, held only by the cycle it
+    closed, is collected."""
+    ref = weakref.ref(make_cycle())
+    gc.collect()
+    return ref() is None
+
+
+@pytest.mark.parametrize("first_use", ["storage", "bind", "write"])
+def test_a_record_made_from_a_kept_default_that_reaches_the_owner_is_collected(first_use):
+    # The converted default of a list property is a list tied to its owner.
+    Owner = type("Owner", (EventDispatcher,), {"items": P.ListProperty([1]), "plain": P.Property(None)})
+
+    def make_cycle():
+        owner = Owner()
+        if first_use == "storage":
+            assert owner.property_storage["items"].value.owner is owner
+        elif first_use == "bind":
+            owner.bind(items=print)
+        else:
+            owner.plain = 1  # another property's record: the list stays kept until read
+            assert owner.property_storage["items"].value == [1]
+        return owner
+
+    assert collected(make_cycle)
+
+
+@pytest.mark.parametrize("how", ["flat", "nested", "default"])
+def test_a_record_holding_a_tracked_tuple_is_collected(how):
+    def make_cycle():
+        Owner = type("Owner", (EventDispatcher,), {"plain": P.Property(None, allownone=True), "n": P.Property(0)})
+        owner = Owner()
+        if how == "flat":
+            owner.plain = (owner,)
+        elif how == "nested":
+            owner.plain = (1, ([owner], "x"))
+        else:
+            owner.plain = (1, 2)  # an untracked tuple first: the record may stay untracked
+            owner.plain = ((owner,),)
+        return owner
+
+    assert collected(make_cycle)
+
+
+@pytest.mark.parametrize("where", ["alone", "in the map", "as a value"])
+def test_a_storage_subclass_instance_is_collected(where):
+    def make_cycle():
+        record = StorageSubclass()
+        if where == "alone":
+            record.me = record
+            return record
+        Owner = type("Owner", (EventDispatcher,), {"p": P.Property(None, allownone=True)})
+        owner = Owner()
+        if where == "in the map":
+            owner.property_storage["p"] = record
+        else:
+            owner.p = record
+        record.owner = owner
+        return owner
+
+    assert collected(make_cycle)

@@ -353,7 +353,11 @@ def test_unit_parsers_through_the_table():
     prop, owner = Owner.number, Owner()
     assert _testsupport.table_call(prop, "parse_unit_text", owner, "0.1in") == 0.10000000149011612
     assert _testsupport.table_call(prop, "parse_unit_pair", owner, 3, "%") == 3.0
-    assert prop.get_units(owner) == "%"
+    # A parser holds the unit for the value being assigned; only storing that
+    # value records it, and the next assignment drops a unit held without one.
+    assert prop.get_units(owner) == "px" and owner.property_storage["number"].units is None
+    owner.number = 3
+    assert prop.get_units(owner) == "px"
     assert _testsupport.table_call(prop, "parse_unit_text", None, "2mm") == 2.0  # no owner: nothing recorded
     with pytest.raises(TypeError, match="expects a unit text, got int"):
         _testsupport.table_call(prop, "parse_unit_text", owner, 5)
@@ -403,6 +407,96 @@ def test_bound_keywords():
     assert (prop.min, prop.max) == (None, 2.5)
     with pytest.raises(TypeError, match="min must be an int, a float or None, got str"):
         P.BoundedNumericProperty(min="0")
+
+
+
+class FloatShy(int):
+    """An int whose comparison with a float fails: the comparison after the
+    conversion of a unit text fails with it."""
+
+    def __eq__(self, other):
+        if isinstance(other, float):
+            raise ArithmeticError("no comparison with a float")
+        return NotImplemented
+
+    __hash__ = int.__hash__
+
+
+UNIT_FORMS = ["5em", ("7", "em"), ["7", "em"], "-3%", (12, "%")]
+
+
+def refusing_owner(kind):
+    """An owner class whose `n` refuses every value of UNIT_FORMS after
+    having read its unit: by its bounds, or by a failing comparison."""
+    if kind == "bounds":
+        prop = P.BoundedNumericProperty(0.5, min=0, max=1, units="px")
+    elif kind == "bounded compare":
+        prop = P.BoundedNumericProperty(FloatShy(1), min=-100, max=100, units="px")
+    else:
+        prop = P.NumericProperty(FloatShy(1), units="px")
+    return type("Refusing", (EventDispatcher,), {"n": prop})
+
+
+@pytest.mark.parametrize("first", ["nothing", "a number", "a unit text"])
+@pytest.mark.parametrize("kind", ["bounds", "bounded compare", "compare"])
+@pytest.mark.parametrize("given", UNIT_FORMS)
+def test_a_refused_value_leaves_the_recorded_unit(kind, given, first):
+    cls = refusing_owner(kind)
+    owner = cls()
+    if first == "a number":
+        owner.n = 1
+    elif first == "a unit text":
+        if kind != "bounds":
+            owner.n = 2  # an int: the comparison with the default passes
+        owner.n = "1pt"
+        if kind != "bounds":
+            owner.n = FloatShy(2)  # the stored value whose comparison fails again, unit pt kept
+    before = (owner.n, cls.n.get_units(owner), owner.property_storage["n"].units)
+    calls = recorder(owner, "n")
+    with pytest.raises((ValueError, ArithmeticError)):
+        owner.n = given
+    assert (owner.n, cls.n.get_units(owner), owner.property_storage["n"].units) == before
+    assert calls == []
+    owner.n = 1  # a later assignment of a plain number does not bring the refused unit in
+    assert cls.n.get_units(owner) == before[1]
+
+
+@pytest.mark.parametrize("name", ["number", "bounded"])
+@pytest.mark.parametrize(
+    "stored, given, changed, unit",
+    [
+        ("10px", "10em", True, "em"),
+        ("10px", ("10", "em"), True, "em"),
+        ("10px", [10, "%"], True, "%"),
+        ("10px", "10", True, None),  # the unit text without a unit: the declared unit again
+        ("10em", "10px", True, "px"),
+        ("10px", "10px", False, "px"),
+        ("10px", (10.0, "px"), False, "px"),
+        ("10px", 10, False, "px"),  # a plain number keeps the recorded unit
+        ("10px", 10.0, False, "px"),
+        ("10", "10", False, None),
+        ("10px", "9px", True, "px"),
+    ],
+)
+def test_a_change_of_unit_alone_is_a_change(name, stored, given, changed, unit):
+    owner = Owner()
+    setattr(owner, name, stored)
+    calls = recorder(owner, name)
+    setattr(owner, name, given)
+    number = getattr(owner, name)
+    assert calls == ([(owner, number)] if changed else [])
+    assert owner.property_storage[name].units == unit
+
+
+def test_unit_texts_through_set_and_a_second_owner():
+    # Property.set goes the same way as an assignment; each owner keeps its own unit.
+    first, second = Owner(), Owner()
+    calls = recorder(first, "number")
+    Owner.number.set(first, "3em")
+    Owner.number.set(first, "3vh")
+    second.number = "3mm"
+    assert calls == [(first, 3.0), (first, 3.0)]
+    assert (Owner.number.get_units(first), Owner.number.get_units(second)) == ("vh", "mm")
 
 
 # ---- booleans, variable lists, lists ---------------------------------------

@@ -227,8 +227,10 @@ int defer_record(PyObject* self, PyObject* map, PyObject* prop, PyObject* key) {
             return -1;
         }
         if (entry && contract::is_record(entry, storage_type)) {
+            // The record the conversion made, holding the default's unit if
+            // it was written with one: both are stored now.
             auto* record = reinterpret_cast<Storage*>(entry);
-            contract::set_record_field(record, record->value, std::move(value));
+            contract::store_with_units(record, std::move(value), contract::take_pending_units(record));
             return 0;
         }
     }

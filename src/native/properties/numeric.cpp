@@ -46,8 +46,10 @@ int is_unit(PyObject* unit) {
     return PySequence_Contains(css_length_units, unit);
 }
 
-// Record the unit (str or None) for the owner; without an owner there is
-// nothing to record.
+// Hold the unit (str or None) read for the owner's value being assigned: the
+// assignment records it with the value once the value is accepted and stored
+// (see root_set_value), so a value refused after its conversion leaves the
+// unit as it was. Without an owner there is nothing to hold.
 int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
     if (obj == Py_None) {
         return 0;
@@ -56,7 +58,7 @@ int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
     if (!storage) {
         return -1;
     }
-    contract::set_record_field(storage, storage->units, Ref::borrow(unit));
+    contract::set_record_field(storage, storage->pending_units, Ref::borrow(unit));
     return 0;
 }
 
@@ -98,8 +100,8 @@ PyObject* length_unit_ending(PyObject* text, Py_ssize_t length) {
 }
 
 // A number followed by an optional unit: "%" as the last character, else the
-// last two characters when they are a CSS length unit, else no unit. Records
-// the unit (None when there is none) and returns the number as a 32-bit float.
+// last two characters when they are a CSS length unit, else no unit. Holds
+// the unit (None when there is none) for the owner and returns the number as a 32-bit float.
 float parse_unit_text(PyObject* self, PyObject* obj, PyObject* text) {
     if (!PyUnicode_Check(text)) {
         raise_for(PyExc_TypeError, obj, self, " expects a unit text, got %.200s", Py_TYPE(text)->tp_name);
@@ -141,7 +143,7 @@ float parse_unit_text(PyObject* self, PyObject* obj, PyObject* text) {
 }
 
 // `number` (an int, a float or a numeric text) with `unit` (a CSS length unit
-// or "%"): records the unit and returns the number as a 32-bit float.
+// or "%"): holds the unit for the owner and returns the number as a 32-bit float.
 float parse_unit_pair(PyObject* self, PyObject* obj, PyObject* number, PyObject* unit) {
     const int known = is_unit(unit);
     if (known < 0) {

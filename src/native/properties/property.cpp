@@ -141,10 +141,11 @@ PyObject* root_init_storage(PyObject* self, PyObject* obj, PyObject* storage) {
     auto* record = reinterpret_cast<Storage*>(storage);
     Ref defaultvalue = Ref::borrow(as_property(self)->defaultvalue);
     Ref value = Ref::steal(as_property(self)->vtab->convert(self, obj, defaultvalue ? defaultvalue.get() : Py_None));
+    Ref units = contract::take_pending_units(record);  // the default's unit, if it was written with one
     if (!value) {
         return nullptr;
     }
-    contract::set_record_field(record, record->value, std::move(value));
+    contract::store_with_units(record, std::move(value), std::move(units));
     return none_ref();
 }
 
@@ -196,24 +197,47 @@ PyObject* root_get_value(PyObject* self, PyObject* obj, int skip_dispatch) {
 
 namespace {
 
-// Compare `converted` with the record's value and, when they differ, store it
-// and notify the observers.
+// Whether the unit read with a new value is the recorded one: 1, 0, or -1
+// with an exception. Units are texts or None; a text is compared by its
+// characters (a str subclass's own comparison may run).
+int same_units(PyObject* recorded, PyObject* read) {
+    if (recorded == read) {
+        return 1;
+    }
+    if (!recorded || !read || recorded == Py_None || read == Py_None) {
+        return 0;
+    }
+    if (PyUnicode_CheckExact(recorded) && PyUnicode_CheckExact(read)) {
+        return text_equal(recorded, read) ? 1 : 0;
+    }
+    Ref keep_recorded = Ref::borrow(recorded);
+    Ref keep_read = Ref::borrow(read);
+    return PyObject_RichCompareBool(keep_recorded.get(), keep_read.get(), Py_EQ);
+}
+
+// Compare `converted` (read with `units`, null when it came without one) with
+// the record's value and unit and, when either differs, store both and notify
+// the observers: a number and its unit are one value on the page.
 PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::PropertyVTable* table, Ref storage,
-                          Ref converted) {
+                          Ref converted, Ref units) {
     auto* record = reinterpret_cast<Storage*>(storage.get());
     Ref old = Ref::borrow(record->value ? record->value : Py_None);
     Ref same = Ref::steal(table->compare_value(self, old.get(), converted.get()));
     if (!same) {
         return nullptr;
     }
-    const int unchanged = PyObject_IsTrue(same.get());
+    int unchanged = PyObject_IsTrue(same.get());
+    if (unchanged > 0 && units) {
+        Ref recorded = Ref::borrow(record->units ? record->units : Py_None);
+        unchanged = same_units(recorded.get(), units.get());
+    }
     if (unchanged < 0) {
         return nullptr;
     }
     if (unchanged) {
         return none_ref();
     }
-    contract::set_record_field(record, record->value, std::move(converted));
+    contract::store_with_units(record, std::move(converted), std::move(units));
     return table->dispatch(self, obj);
 }
 
@@ -245,7 +269,14 @@ PyObject* root_set_value(PyObject* self, PyObject* obj, PyObject* value) {
             return nullptr;
         }
     }
+    // The unit a numeric parser reads during the conversion is held in the
+    // record and taken out right after it: it is stored only with the value,
+    // and a unit left held by a conversion not followed by a store (a direct
+    // call of convert) is dropped first, never taken for this value's.
+    auto* record = reinterpret_cast<Storage*>(storage.get());
+    Ref stale = contract::take_pending_units(record);
     Ref converted = Ref::steal(table->convert(self, obj, value));
+    Ref units = contract::take_pending_units(record);
     if (!converted) {
         return nullptr;
     }
@@ -253,7 +284,7 @@ PyObject* root_set_value(PyObject* self, PyObject* obj, PyObject* value) {
     if (!checked) {
         return nullptr;
     }
-    return store_in_record(self, obj, table, std::move(storage), std::move(converted));
+    return store_in_record(self, obj, table, std::move(storage), std::move(converted), std::move(units));
 }
 
 int root_accepts(PyObject* self, PyObject* obj, PyObject* value) {
