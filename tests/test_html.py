@@ -264,7 +264,7 @@ class SwitchingUnits(_NumericAttribute):
     [
         (Switching, '<div title="plain">', '<div title="overridden">'),
         (SwitchingProperty, '<div title="plain">', '<div title="overridden">'),
-        (lambda *a, **k: SwitchingUnits(10, **k), '<div title="10px">', '<div title="10em">'),
+        (lambda *a, **k: SwitchingUnits(10, **k), '<div title="10.0px">', '<div title="10.0em">'),
     ],
 )
 def test_start_tag_renders_what_the_attribute_lookup_finds_now(cls, plain, changed):

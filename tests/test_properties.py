@@ -468,7 +468,8 @@ def test_a_refused_value_leaves_the_recorded_unit(kind, given, first):
         ("10px", "10em", True, "em"),
         ("10px", ("10", "em"), True, "em"),
         ("10px", [10, "%"], True, "%"),
-        ("10px", "10", True, None),  # the unit text without a unit: the declared unit again
+        # A text without a unit shows the declared unit again: px for `number`.
+        ("10px", "10", {"number": False, "bounded": True}, {"number": "px", "bounded": None}),
         ("10em", "10px", True, "px"),
         ("10px", "10px", False, "px"),
         ("10px", (10.0, "px"), False, "px"),
@@ -484,6 +485,8 @@ def test_a_change_of_unit_alone_is_a_change(name, stored, given, changed, unit):
     calls = recorder(owner, name)
     setattr(owner, name, given)
     number = getattr(owner, name)
+    if isinstance(changed, dict):
+        changed, unit = changed[name], unit[name]
     assert calls == ([(owner, number)] if changed else [])
     assert owner.property_storage[name].units == unit
 

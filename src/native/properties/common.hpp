@@ -117,6 +117,11 @@ contract::PropertyStorageObject* storage_of(PyObject* self, PyObject* obj);
 // default while no record has been needed. Null with an error.
 PyObject* storage_entry_of(PyObject* self, PyObject* obj);
 
+// The unit a record's `units` (borrowed, null or None when none is
+// recorded) shows for a numeric property `self`: it, else the property's
+// `units` given at construction. Borrowed.
+PyObject* shown_units(PyObject* self, PyObject* recorded);
+
 // Class fillers, called once by the exec step before readying.
 void fill_storage_type();
 void fill_property_type();

@@ -19,6 +19,14 @@ contract::BoundedNumericPropertyVTable bounded_numeric_table;
 PyTypeObject numeric_type = static_type_base();
 PyTypeObject bounded_numeric_type = static_type_base();
 
+PyObject* shown_units(PyObject* self, PyObject* recorded) {
+    if (recorded && recorded != Py_None) {
+        return recorded;
+    }
+    PyObject* units = PyObject_TypeCheck(self, &numeric_type) ? reinterpret_cast<Numeric*>(self)->units : nullptr;
+    return units ? units : Py_None;
+}
+
 namespace {
 
 Numeric* as_numeric(PyObject* o) { return reinterpret_cast<Numeric*>(o); }
@@ -318,14 +326,10 @@ PyObject* numeric_get_units(PyObject* self, PyObject* obj) {
             return nullptr;
         }
         if (contract::is_record(entry, &storage_type)) {
-            PyObject* units = reinterpret_cast<contract::PropertyStorageObject*>(entry)->units;
-            if (units && units != Py_None) {
-                return new_ref(units);
-            }
+            return new_ref(shown_units(self, reinterpret_cast<contract::PropertyStorageObject*>(entry)->units));
         }
     }
-    PyObject* units = as_numeric(self)->units;
-    return new_ref(units ? units : Py_None);
+    return new_ref(shown_units(self, nullptr));
 }
 
 PyMethodDef numeric_methods[] = {

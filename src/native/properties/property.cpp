@@ -228,8 +228,10 @@ PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::Propert
     }
     int unchanged = PyObject_IsTrue(same.get());
     if (unchanged > 0 && units) {
-        Ref recorded = Ref::borrow(record->units ? record->units : Py_None);
-        unchanged = same_units(recorded.get(), units.get());
+        // What the page shows: the unit read, else the property's own.
+        Ref shown = Ref::borrow(shown_units(self, record->units));
+        Ref shown_next = Ref::borrow(shown_units(self, units.get()));
+        unchanged = same_units(shown.get(), shown_next.get());
     }
     if (unchanged < 0) {
         return nullptr;
