@@ -68,7 +68,7 @@ class _State:
     on = False
     busy = False
     firings = 0
-    errors: list[str] = []
+    errors: list = []  # texts, or exceptions formatted after the test
     # The classes that existed before the running test began (weakly), and the classes of
     # the running test's module: the test's own classes are those created since, and these.
     before: weakref.WeakSet = weakref.WeakSet()
@@ -77,6 +77,7 @@ class _State:
     others: list[weakref.ref] = []
     refreshed_at = -1
     resume_at = 0.0
+    reserve = None
 
 
 S = _State()
@@ -111,8 +112,10 @@ def _fire() -> None:
     try:
         S.firings += 1
         _step(S.firings)
-    except BaseException:  # noqa: BLE001 - recorded, fails the running test
-        S.errors.append(traceback.format_exc())
+    except BaseException as exc:  # noqa: BLE001 - recorded, fails the running test
+        # Formatted after the test: formatting parses source (ast), which must not
+        # run inside a collection that may itself be inside a parse.
+        S.errors.append(exc)
     finally:
         S.busy = False
         # The steps take at most about 1 / (1 + SHARE) of the run's time.
@@ -147,6 +150,8 @@ def _attribute_fields(attr):
         values = attr.values
         if not _plain(options) or not all(type(o) in _PLAIN for o in options):
             return None
+        if not all(o in values for o in options):
+            return None  # options changed after construction: no constructor call gives this
         mapped = [values[o] for o in options]
         if not _plain(mapped):
             return None
@@ -288,12 +293,19 @@ def _create(cls, owner, tag, firing):
 
 def _assign(cls, owner, tag):
     A = _modules()[0]
+    probe = cls()
     for name, attr in _declared(cls):
         value = getattr(owner, name)
         if type(attr) in (A._NumericAttribute, A._BoundedNumericAttribute):
             units = attr.get_units(owner)
             if units and type(value) in (int, float):
                 value = (value, units)  # the number with the unit it was given with
+        try:
+            # A default is stored without being checked: a class may declare one its
+            # check refuses (a test's doing). Tried on another owner first.
+            setattr(probe, name, value)
+        except Exception:  # noqa: BLE001 - not a value this owner takes: left alone
+            continue
         setattr(owner, name, value)
     _render(cls, owner, tag)
 
@@ -324,27 +336,55 @@ def _replace(cls, owner, tag):
     del html
 
 
+def _plan_size(cls) -> int:
+    P = _modules()[2]
+    names = set()
+    for klass in cls.__mro__:
+        names.update(n for n, v in vars(klass).items() if isinstance(v, P.Property))
+    return len(names)
+
+
+def _drain_freelists(cls) -> None:
+    """Empty the runtime's free lists of lists, dicts and of tuples of the size a creation
+    of `cls` asks for, so that the next such allocation comes from the collector's
+    allocator, which may run a collection (3.11). The objects are held until the next step."""
+    S.reserve = None  # given back first: the free lists fill up, then are emptied below
+    size = _plan_size(cls)
+    proto = list(range(size))
+    S.reserve = (
+        [[] for _ in range(100)],
+        [{} for _ in range(100)],
+        [tuple(proto) for _ in range(2000 if 0 < size < 20 else 0)],
+    )
+
+
+# Replacement of attributes is the step that frees what a native call may still point at;
+# it comes every other step.
+_KINDS = ("replace", "render", "replace", "create", "replace", "assign")
+
+
 def _step(firing: int) -> None:
     if firing - S.refreshed_at >= 32 or S.refreshed_at < 0:
         _refresh(firing)
-    kind = firing % 4
+    kind = _KINDS[firing % len(_KINDS)]
     # Mostly the running test's classes; now and then any live class.
-    pool = S.candidates if (firing // 4) % 4 != 3 or not S.others else S.others
-    cls = _pick(pool, firing // 4)
+    pool = S.candidates if (firing // 6) % 4 != 3 or not S.others else S.others
+    cls = _pick(pool, firing // 6)
     if cls is None or not _handled_class(cls):
         return
     contact = _first_contact(cls)
     if contact is None:
         return
     owner, tag = contact
-    if kind == 0:
+    if kind == "render":
         _render(cls, owner, tag)
-    elif kind == 1:
+    elif kind == "create":
         _create(cls, owner, tag, firing)
-    elif kind == 2:
+    elif kind == "assign":
         _assign(cls, owner, tag)
     else:
         _replace(cls, owner, tag)
+    _drain_freelists(cls)
 
 
 # ---- turning it on and off around each test ----------------------------------------------
@@ -381,7 +421,8 @@ def stop() -> list[str]:
     if _saved_threshold is not None:
         gc.set_threshold(*_saved_threshold)
     S.candidates, S.others, S.module_classes = [], [], []
-    errors = list(S.errors)
+    S.reserve = None
+    errors = [e if isinstance(e, str) else "".join(traceback.format_exception(e)) for e in S.errors]
     S.errors.clear()
     return errors
 
