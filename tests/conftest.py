@@ -10,7 +10,7 @@ import os
 from hypothesis import settings
 
 from torture import ENV as _TORTURE_ENV
-from torture import _torture, pytest_addoption  # noqa: F401 - the mode's option and fixture
+from torture import _torture, pytest_addoption, pytest_configure  # noqa: F401 - the mode's option, hooks and fixture
 
 settings.register_profile("default", max_examples=100, deadline=None)
 settings.register_profile("leak", max_examples=10, derandomize=True, database=None, deadline=None)
