@@ -534,3 +534,32 @@ def test_first_use_of_a_kept_default_when_a_finalizer_uses_it_too(allocation, fi
     assert owner.text == ("first" if first == "assign" else "meanwhile")
     owner.text = "last"
     assert seen[-1:] == (["last"] if "bind" in (first, meanwhile) else [])
+
+
+class RegisteringName(str):
+    """An event name whose first comparison registers other events on the owner."""
+
+    def __eq__(self, other):
+        owner, self.owner = self.owner, None
+        if owner is not None:
+            for i in range(20):
+                owner.register_event(f"other_{i}", client=self.client)
+            gc.collect()
+        return str.__eq__(self, other)
+
+    __hash__ = str.__hash__
+
+
+@pytest.mark.parametrize("client", [True, False])
+def test_register_event_whose_name_comparison_registers_more(client):
+    owner = EventDispatcher()
+    owner.register_event("on_first", client=client)
+    name = RegisteringName("on_second")
+    name.owner, name.client = owner, client
+    owner.register_event(name, client=client)
+    names = ["on_first", "on_second"] + [f"other_{i}" for i in range(20)]
+    if client:
+        # Nothing registered while the names were compared is lost.
+        assert sorted(owner.client_events) == sorted(names)
+    else:
+        owner.bind(**{name: (lambda *args: None) for name in names})

@@ -537,17 +537,25 @@ PyObject* dispatcher_register_event(PyObject* self, PyObject* const* args, Py_ss
     }
     Dispatcher* d = as_dispatcher(self);
     if (client) {
-        PyObject* events = live_field(d->client_events, "client events");
+        // Held: comparing a str subclass's name may run code that registers
+        // another client event and replaces the tuple.
+        Ref events = Ref::borrow(live_field(d->client_events, "client events"));
         if (!events) {
             return nullptr;
         }
-        const bool any = PyTuple_Check(events);
-        const int known = any ? PySequence_Contains(events, name) : 0;
+        const bool any = PyTuple_Check(events.get());
+        const int known = any ? PySequence_Contains(events.get(), name) : 0;
         if (known < 0) {
             return nullptr;
         }
         if (!known) {
-            Ref more = Ref::steal(with_client_event(any ? events : nullptr, name));
+            // Added to the tuple the owner holds now: events registered
+            // while the names were compared stay.
+            events = Ref::borrow(live_field(d->client_events, "client events"));
+            if (!events) {
+                return nullptr;
+            }
+            Ref more = Ref::steal(with_client_event(PyTuple_Check(events.get()) ? events.get() : nullptr, name));
             if (!more) {
                 return nullptr;
             }
@@ -555,24 +563,25 @@ PyObject* dispatcher_register_event(PyObject* self, PyObject* const* args, Py_ss
         }
         Py_RETURN_NONE;
     }
-    PyObject* map = live_field(d->base.event_observers, "event observers");
+    // Held: hashing and comparing the name may run code.
+    Ref map = Ref::borrow(live_field(d->base.event_observers, "event observers"));
     if (!map) {
         return nullptr;
     }
-    if (!PyDict_Check(map)) {
-        set_field(d->base.event_observers, Ref::steal(PyDict_New()));
-        map = live_field(d->base.event_observers, "event observers");
+    if (!PyDict_Check(map.get())) {
+        map = Ref::steal(PyDict_New());
         if (!map) {
             return nullptr;
         }
+        set_field(d->base.event_observers, map);
     }
-    const int known = PyDict_Contains(map, name);
+    const int known = PyDict_Contains(map.get(), name);
     if (known < 0) {
         return nullptr;
     }
     if (!known) {
         Ref observers = Ref::steal(new_observers());
-        if (!observers || PyDict_SetItem(map, name, observers.get()) < 0) {
+        if (!observers || PyDict_SetItem(map.get(), name, observers.get()) < 0) {
             return nullptr;
         }
     }
