@@ -92,8 +92,9 @@ def test_register_event_keeps_client_events_apart():
     widget = widget_with("on_press", client=["onclick", "onclick", "onblur"])
     widget.register_event("on_press")  # again: keeps the bound callbacks
     assert widget.client_events == ("onclick", "onblur")
-    with pytest.raises(KeyError, match="Widget has no event 'onclick'"):
-        widget.dispatch("onclick")
+    assert widget.dispatch("onclick") is None  # registered: dispatched to nobody yet
+    with pytest.raises(KeyError, match="Widget has no event 'onfocus'"):
+        widget.dispatch("onfocus")
     with pytest.raises(TypeError):
         widget.register_event(5)
     with pytest.raises(TypeError):
@@ -145,6 +146,34 @@ def test_bind_dispatch_unbind_events():
     calls.clear()
     widget.dispatch("on_press")
     assert calls == [("second", widget)]
+
+
+@pytest.mark.parametrize("first_use", ["bind", "dispatch", "unbind"])
+def test_client_events_bind_dispatch_and_unbind(first_use):
+    widget = widget_with(client=["on_click"])
+    other = Widget()
+    calls = []
+    if first_use == "dispatch":
+        assert widget.dispatch("on_click", "early") is None
+    elif first_use == "unbind":
+        widget.unbind(on_click=print)  # nothing bound: nothing to do
+    first = lambda w, *args: calls.append(("first", w) + args)  # noqa: E731
+
+    def second(w, *args):
+        calls.append(("second", w) + args)
+        other.size = 7  # a handler may assign, on another component too
+
+    widget.bind(on_click=first)
+    widget.bind(on_click=second)
+    assert widget.dispatch("on_click", 1, "x") is None
+    assert calls == [("first", widget, 1, "x"), ("second", widget, 1, "x")] and other.size == 7
+    widget.unbind(on_click=first)
+    calls.clear()
+    widget.dispatch("on_click")
+    assert calls == [("second", widget)]
+    assert widget.client_events == ("on_click",)
+    # Another owner of the class has its own handlers.
+    assert widget_with(client=["on_click"]).dispatch("on_click") is None and calls == [("second", widget)]
 
 
 def test_a_callback_returning_true_stops_the_dispatch():

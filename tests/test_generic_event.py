@@ -204,3 +204,18 @@ def test_init_storage_with_a_wrong_record_is_refused():
     owner = Button()
     with pytest.raises(TypeError):
         _testsupport.table_call(Button.onclick, "init_storage", owner, {})
+
+
+def test_the_client_event_of_an_event_attribute_binds_and_dispatches():
+    class Card(EventDispatcher):
+        onclick = _GenericEventAttribute(True, "go()")
+
+    card, other = Card(), Card()
+    seen = []
+    card.bind(on_click=lambda owner, *args: seen.append((owner, args)))
+    card.dispatch("on_click", "x")
+    other.dispatch("on_click")  # registered on every owner, handlers per owner
+    assert seen == [(card, ("x",))]
+    assert card.client_events == other.client_events == ("on_click",)
+    with pytest.raises(KeyError, match="Card has no event 'on_submit'"):
+        card.dispatch("on_submit")

@@ -381,13 +381,55 @@ PyObject* property_observers(PyObject* self, PyObject* prop) {
     return record->observers;
 }
 
-// The EventObservers of a registered event (borrowed), or null without an error.
+// Whether `name` was registered as a client event: -1 with an exception.
+int is_client_event(PyObject* self, PyObject* name) {
+    Ref events = Ref::borrow(as_dispatcher(self)->client_events);
+    if (!events || !PyTuple_Check(events.get())) {
+        return 0;
+    }
+    Ref held_name = Ref::borrow(name);
+    return PySequence_Contains(events.get(), held_name.get());
+}
+
+// The EventObservers of a registered event (a new reference), or null
+// (`failed` tells an error). A client event gets its observers when first
+// bound or dispatched: an owner's creation registers them by name only.
 PyObject* find_event(PyObject* self, PyObject* name, bool& failed) {
     failed = false;
-    PyObject* map = live_field(as_dispatcher(self)->base.event_observers, "event observers");
-    PyObject* found = map && PyDict_Check(map) ? PyDict_GetItemWithError(map, name) : nullptr;
-    failed = !found && PyErr_Occurred();
-    return found;
+    Dispatcher* d = as_dispatcher(self);
+    Ref map = Ref::borrow(live_field(d->base.event_observers, "event observers"));
+    if (!map) {
+        failed = true;
+        return nullptr;
+    }
+    if (PyDict_Check(map.get())) {
+        Ref found = Ref::borrow(PyDict_GetItemWithError(map.get(), name));
+        if (found || PyErr_Occurred()) {
+            failed = !found;
+            return found.release();
+        }
+    }
+    const int client = is_client_event(self, name);
+    if (client <= 0) {
+        failed = client < 0;
+        return nullptr;
+    }
+    // The map the owner holds now (the comparisons may have run code).
+    map = Ref::borrow(live_field(d->base.event_observers, "event observers"));
+    if (map && !PyDict_Check(map.get())) {
+        map = Ref::steal(PyDict_New());
+        if (map) {
+            set_field(d->base.event_observers, map);
+        }
+    }
+    if (!map) {
+        failed = true;
+        return nullptr;
+    }
+    Ref made = Ref::steal(new_observers());
+    PyObject* observers = made ? PyDict_SetDefault(map.get(), name, made.get()) : nullptr;  // borrowed
+    failed = !observers;
+    return observers ? new_ref(observers) : nullptr;
 }
 
 void raise_unknown(PyObject* self, PyObject* name, const char* what) {
@@ -406,7 +448,7 @@ PyObject* dispatch_event(PyObject* self, PyObject* name, PyObject* args) {
         return nullptr;
     }
     bool failed = false;
-    Ref observers = Ref::borrow(find_event(self, name, failed));
+    Ref observers = Ref::steal(find_event(self, name, failed));
     if (!observers) {
         if (!failed) {
             raise_unknown(self, name, "event");
@@ -642,7 +684,7 @@ PyObject* bind_or_unbind(PyObject* self, PyObject* args, PyObject* kwargs, bool 
             continue;
         }
         bool failed = false;
-        Ref observers = Ref::borrow(find_event(self, name, failed));
+        Ref observers = Ref::steal(find_event(self, name, failed));
         if (!observers) {
             if (!failed) {
                 raise_unknown(self, name, "property or event");
