@@ -90,6 +90,47 @@ def _noted(error, component, name):
     error.add_note(f"while rendering {type(component).__name__}.{name}")
 
 
+# A style value stays its declaration's value (what a person typed may reach
+# it): the characters that could end it, open a rule or swallow what follows.
+_STYLE_SPECIAL = re.compile(r"[;{}()\[\]\"'\\/]")
+_STYLE_RULE = ("a style value holds ;, { and } only inside quotes or brackets, closes its quotes and brackets, "
+               "and holds no comment")
+
+
+def style_value_fault(text):
+    """None for a contained style value, else what it holds that is not."""
+    if not _STYLE_SPECIAL.search(text):
+        return None
+    quote, depth, i = "", 0, 0
+    while i < len(text):
+        c = text[i]
+        i += 1
+        if c == "\\":
+            i += 1
+        elif quote:
+            if c == quote:
+                quote = ""
+            elif c in "\n\r\f":
+                return "a line break inside quotes"
+        elif c in "\"'":
+            quote = c
+        elif c in "([":
+            depth += 1
+        elif c in ")]":
+            if not depth:
+                return "a closing bracket that closes nothing"
+            depth -= 1
+        elif c == "/" and text[i:i + 1] == "*":
+            return "a comment"
+        elif c == ";" and not depth:
+            return "';' outside quotes and brackets"
+        elif c in "{}" and not depth:
+            return "a brace outside quotes and brackets"
+    if quote:
+        return "a quote it does not close"
+    return "a bracket it does not close" if depth else None
+
+
 def layout_of(component, attribute_classes, boolean_class, found=None):
     """What the tag rules need of the declared attributes, checked: a list of
     (class attribute name, attribute, attrtype, page name, bare) for those whose
@@ -138,6 +179,12 @@ def render(entries, component, tag):
         if kind == "element":
             parts.append(page_name if bare else f'{page_name}="{html.escape(text)}"')
         elif kind == "style":
+            fault = style_value_fault(text)
+            if fault:
+                error = ValueError(f"{type(component).__name__}.{name} gives the style value {text!r}, which holds "
+                                   f"{fault}: {_STYLE_RULE}")
+                _noted(error, component, name)
+                raise error
             if not styles:
                 parts.append(styles)
             styles.append(f"{page_name}: {text}")

@@ -110,15 +110,62 @@ def test_long_tags_and_a_last_text_of_another_width(size, last):
      "plain"],
 )
 def test_values_are_escaped_in_every_kind_and_text_width(text):
+    # A text that would not stay one style value (an open quote, a ;) is tried
+    # quoted there.
+    style_text = text if page.style_value_fault(text) is None else repr(text)
     card = component(
         title=_Attribute(text, attrtype="element"),
-        font_family=_Attribute(text, attrtype="style"),
+        font_family=_Attribute(style_text, attrtype="style"),
         theme=_ListAttribute([text, "x"], attrtype="class"),
     )
     escaped = html.escape(text, quote=True)
     items = " ".join(item for item in html.escape(text).split(", ") if item)
-    assert start_tag(card, "p") == f'<p title="{escaped}" style="font-family: {escaped}" class="{items} x">'
+    style = html.escape(style_text, quote=True)
+    assert start_tag(card, "p") == f'<p title="{escaped}" style="font-family: {style}" class="{items} x">'
     assert start_tag(card, "p") == reference(card, "p")
+
+
+STYLE_RULE = ("a style value holds ;, { and } only inside quotes or brackets, closes its quotes and brackets, "
+              "and holds no comment")
+
+
+@pytest.mark.parametrize(
+    "value, fault",
+    [
+        ("red; background: url(evil)", "';' outside quotes and brackets"),
+        ("red} p { color: blue", "a brace outside quotes and brackets"),
+        ("{", "a brace outside quotes and brackets"),
+        ("red /* the rest", "a comment"),
+        ("url(a /* b */)", "a comment"),
+        ("'Comic Sans", "a quote it does not close"),
+        ('"a\nb"', "a line break inside quotes"),
+        ("url(a", "a bracket it does not close"),
+        ("a) b (", "a closing bracket that closes nothing"),
+        ("calc(1px + [2px)", "a bracket it does not close"),
+        ("url(data:image/png;base64,iVBO)", None),
+        ("'Comic; Sans', \"Open } Sans\", serif", None),
+        ("a\\;b", None),  # an escaped ; is no separator
+        ("attr(data-x)", None),
+        ("'/* not a comment */'", None),
+        ("10px", None),
+    ],
+)
+@pytest.mark.parametrize("cls", [_Attribute, _ListAttribute])
+def test_a_style_value_may_not_leave_its_declaration(value, fault, cls):
+    card = component(size=_Attribute("1px", attrtype="style"),
+                     font=cls(value if cls is _Attribute else [value], attrtype="style"))
+    if fault is None:
+        assert start_tag(card, "div") == reference(card) == f'<div style="size: 1px; font: {html.escape(value)}">'
+        return
+    native = failure(lambda: start_tag(card, "div"))
+    assert type(native) is ValueError
+    assert str(native) == f"Card.font gives the style value {value!r}, which holds {fault}: {STYLE_RULE}"
+    assert native.__notes__ == ["while rendering Card.font"]
+    python = failure(lambda: reference(card))
+    assert (type(python), str(python), python.__notes__) == (ValueError, str(native), native.__notes__)
+    # Element and class renderings of the same text are escaped, not refused.
+    card = component(title=cls(value if cls is _Attribute else [value], attrtype="element"))
+    assert start_tag(card, "div") == reference(card)
 
 
 def test_page_names_may_hold_any_allowed_character():

@@ -36,7 +36,12 @@ The rules:
   str is turned into text by ``str()``.
 - ``"style"``: one ``style`` attribute of ``name: value`` declarations (the
   attribute's page name, ``attrname``, and its rendering) joined by ``"; "``,
-  placed where the first attribute that adds to it stands.
+  placed where the first attribute that adds to it stands. A rendering must
+  stay its declaration's value: one that holds ``;``, ``{`` or ``}`` outside
+  quotes and brackets, a quote or bracket it does not close (or one that closes
+  nothing), a line break inside quotes, or ``/*`` outside quotes, is a
+  ValueError naming the component class and the property
+  (``url(data:image/png;base64,...)`` and quoted font names stay valid).
 - ``"class"``: one ``class`` attribute of the renderings joined by single
   spaces, placed likewise; a rendering that holds items separated by ``", "``
   (a list attribute's) adds each non-empty item.

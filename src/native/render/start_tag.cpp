@@ -9,6 +9,7 @@
 
 #include "render/layout.hpp"
 #include "render/names.hpp"
+#include "render/style_value.hpp"
 #include "render/writer.hpp"
 #include "support/compat.hpp"
 #include "support/text.hpp"
@@ -243,6 +244,23 @@ int check_names(PyObject* component, LayoutObject* layout, Slots& slots) {
     return 0;
 }
 
+// A style rendering must stay its declaration's value: else a ValueError
+// naming the component class and the property. -1 with the exception.
+int check_style_value(const Entry& entry, PyObject* component, PyObject* text) {
+    const char* fault = style_value_fault(text);
+    if (!fault) {
+        return 0;
+    }
+    Ref owner = Ref::steal(PyType_GetName(Py_TYPE(component)));
+    if (owner) {
+        PyErr_Format(PyExc_ValueError,
+                     "%U.%U gives the style value %R, which holds %s: a style value holds ;, { and } only inside "
+                     "quotes or brackets, closes its quotes and brackets, and holds no comment",
+                     owner.get(), entry.key, text, fault);
+    }
+    return -1;
+}
+
 // The rendering's text, null when it is None or empty. -1 with an exception.
 int render(const Entry& entry, PyObject* component, Slot& slot) {
     Ref value = Ref::steal(entry.cls->attrvalue(slot.attr.get(), component, entry.exact));
@@ -259,6 +277,9 @@ int render(const Entry& entry, PyObject* component, Slot& slot) {
         }
     }
     if (PyUnicode_GET_LENGTH(value.get()) > 0) {
+        if (slot.kind == Kind::style && check_style_value(entry, component, value.get()) < 0) {
+            return -1;
+        }
         slot.text = std::move(value);
     }
     return 0;
