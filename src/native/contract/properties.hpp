@@ -24,10 +24,6 @@ struct PropertyStorageObject {
     PyObject* observers;  // list of (callback) objects called on change
     PyObject* options;    // list or None: per-owner accepted options (see below)
     PyObject* units;      // str or None: unit recorded by the numeric parsers
-    // The unit a numeric parser read for the value being assigned (str or
-    // None), null when none is held: it becomes `units` only when that value
-    // is stored, so a refused value leaves the recorded unit as it was.
-    PyObject* pending_units;
 };
 
 // An owner's copy of an empty options list is made when it is first read

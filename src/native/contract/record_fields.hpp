@@ -12,8 +12,6 @@
 #include "contract/properties.hpp"
 #include "support/ref.hpp"
 
-#include <utility>
-
 namespace tavo::contract {
 
 // Whether `value` may be, or become, part of a reference cycle.
@@ -40,26 +38,6 @@ inline void set_record_field(PropertyStorageObject* record, PyObject*& field, Re
         PyObject_GC_Track(self);
     }
     set_field(field, std::move(value));
-}
-
-// The unit a numeric parser held for the record, taken out of it (null when
-// none is held). The caller decides, once the value is accepted, whether it
-// becomes the recorded unit.
-inline Ref take_pending_units(PropertyStorageObject* record) noexcept {
-    return Ref::steal(std::exchange(record->pending_units, nullptr));
-}
-
-// Store an accepted value together with the unit read with it (`units` null:
-// the value came without one and the recorded unit stays).
-// Both fields hold their new objects before the old ones are released (a
-// release may run code, which then sees the value and its unit together).
-inline void store_with_units(PropertyStorageObject* record, Ref value, Ref units) noexcept {
-    PyObject* self = reinterpret_cast<PyObject*>(record);
-    if ((may_join_cycle(value.get()) || may_join_cycle(units.get())) && !PyObject_GC_IsTracked(self)) {
-        PyObject_GC_Track(self);
-    }
-    Ref old_units = units ? Ref::steal(std::exchange(record->units, units.release())) : Ref();
-    Ref old_value = Ref::steal(std::exchange(record->value, value.release()));
 }
 
 }  // namespace tavo::contract

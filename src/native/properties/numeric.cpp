@@ -19,12 +19,23 @@ contract::BoundedNumericPropertyVTable bounded_numeric_table;
 PyTypeObject numeric_type = static_type_base();
 PyTypeObject bounded_numeric_type = static_type_base();
 
-PyObject* shown_units(PyObject* self, PyObject* recorded) {
+namespace {
+
+// shown_units of a numeric property.
+inline PyObject* numeric_shown_units(Numeric* self, PyObject* recorded) {
     if (recorded && recorded != Py_None) {
         return recorded;
     }
-    PyObject* units = PyObject_TypeCheck(self, &numeric_type) ? reinterpret_cast<Numeric*>(self)->units : nullptr;
-    return units ? units : Py_None;
+    return self->units ? self->units : Py_None;
+}
+
+}  // namespace
+
+PyObject* shown_units(PyObject* self, PyObject* recorded) {
+    if (PyObject_TypeCheck(self, &numeric_type)) {
+        return numeric_shown_units(reinterpret_cast<Numeric*>(self), recorded);
+    }
+    return recorded ? recorded : Py_None;
 }
 
 namespace {
@@ -54,10 +65,9 @@ int is_unit(PyObject* unit) {
     return PySequence_Contains(css_length_units, unit);
 }
 
-// Hold the unit (str or None) read for the owner's value being assigned: the
-// assignment records it with the value once the value is accepted and stored
-// (see root_set_value), so a value refused after its conversion leaves the
-// unit as it was. Without an owner there is nothing to hold.
+// Record the unit (str or None) for the owner; without an owner there is
+// nothing to record. An assignment whose value is then refused puts the
+// unit it found back (see root_set_value).
 int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
     if (obj == Py_None) {
         return 0;
@@ -66,7 +76,7 @@ int record_unit(PyObject* self, PyObject* obj, PyObject* unit) {
     if (!storage) {
         return -1;
     }
-    contract::set_record_field(storage, storage->pending_units, Ref::borrow(unit));
+    contract::set_record_field(storage, storage->units, Ref::borrow(unit));
     return 0;
 }
 
@@ -108,8 +118,8 @@ PyObject* length_unit_ending(PyObject* text, Py_ssize_t length) {
 }
 
 // A number followed by an optional unit: "%" as the last character, else the
-// last two characters when they are a CSS length unit, else no unit. Holds
-// the unit (None when there is none) for the owner and returns the number as a 32-bit float.
+// last two characters when they are a CSS length unit, else no unit. Records
+// the unit (None when there is none) and returns the number as a 32-bit float.
 float parse_unit_text(PyObject* self, PyObject* obj, PyObject* text) {
     if (!PyUnicode_Check(text)) {
         raise_for(PyExc_TypeError, obj, self, " expects a unit text, got %.200s", Py_TYPE(text)->tp_name);
@@ -151,7 +161,7 @@ float parse_unit_text(PyObject* self, PyObject* obj, PyObject* text) {
 }
 
 // `number` (an int, a float or a numeric text) with `unit` (a CSS length unit
-// or "%"): holds the unit for the owner and returns the number as a 32-bit float.
+// or "%"): records the unit and returns the number as a 32-bit float.
 float parse_unit_pair(PyObject* self, PyObject* obj, PyObject* number, PyObject* unit) {
     const int known = is_unit(unit);
     if (known < 0) {
@@ -326,10 +336,11 @@ PyObject* numeric_get_units(PyObject* self, PyObject* obj) {
             return nullptr;
         }
         if (contract::is_record(entry, &storage_type)) {
-            return new_ref(shown_units(self, reinterpret_cast<contract::PropertyStorageObject*>(entry)->units));
+            return new_ref(
+                numeric_shown_units(as_numeric(self), reinterpret_cast<contract::PropertyStorageObject*>(entry)->units));
         }
     }
-    return new_ref(shown_units(self, nullptr));
+    return new_ref(numeric_shown_units(as_numeric(self), nullptr));
 }
 
 PyMethodDef numeric_methods[] = {

@@ -141,11 +141,10 @@ PyObject* root_init_storage(PyObject* self, PyObject* obj, PyObject* storage) {
     auto* record = reinterpret_cast<Storage*>(storage);
     Ref defaultvalue = Ref::borrow(as_property(self)->defaultvalue);
     Ref value = Ref::steal(as_property(self)->vtab->convert(self, obj, defaultvalue ? defaultvalue.get() : Py_None));
-    Ref units = contract::take_pending_units(record);  // the default's unit, if it was written with one
     if (!value) {
         return nullptr;
     }
-    contract::store_with_units(record, std::move(value), std::move(units));
+    contract::set_record_field(record, record->value, std::move(value));
     return none_ref();
 }
 
@@ -197,49 +196,51 @@ PyObject* root_get_value(PyObject* self, PyObject* obj, int skip_dispatch) {
 
 namespace {
 
-// Whether the unit read with a new value is the recorded one: 1, 0, or -1
-// with an exception. Units are texts or None; a text is compared by its
-// characters (a str subclass's own comparison may run).
-int same_units(PyObject* recorded, PyObject* read) {
-    if (recorded == read) {
+// Whether two units show the same on the page: 1, 0, or -1 with an
+// exception. Units are texts or None; a text is compared by its characters
+// (a str subclass's own comparison may run).
+int same_units(PyObject* shown, PyObject* shown_next) {
+    if (shown == shown_next) {
         return 1;
     }
-    if (!recorded || !read || recorded == Py_None || read == Py_None) {
+    if (shown == Py_None || shown_next == Py_None) {
         return 0;
     }
-    if (PyUnicode_CheckExact(recorded) && PyUnicode_CheckExact(read)) {
-        return text_equal(recorded, read) ? 1 : 0;
+    if (PyUnicode_CheckExact(shown) && PyUnicode_CheckExact(shown_next)) {
+        return text_equal(shown, shown_next) ? 1 : 0;
     }
-    Ref keep_recorded = Ref::borrow(recorded);
-    Ref keep_read = Ref::borrow(read);
-    return PyObject_RichCompareBool(keep_recorded.get(), keep_read.get(), Py_EQ);
+    Ref keep_shown = Ref::borrow(shown);
+    Ref keep_next = Ref::borrow(shown_next);
+    return PyObject_RichCompareBool(keep_shown.get(), keep_next.get(), Py_EQ);
 }
 
-// Compare `converted` (read with `units`, null when it came without one) with
-// the record's value and unit and, when either differs, store both and notify
-// the observers: a number and its unit are one value on the page.
-PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::PropertyVTable* table, Ref storage,
-                          Ref converted, Ref units) {
-    auto* record = reinterpret_cast<Storage*>(storage.get());
+// A refused or unchanged assignment changes nothing: the unit its conversion
+// recorded goes back to `units_before`.
+void put_back_units(Storage* record, Ref& units_before) {
+    if (record->units != units_before.get()) {
+        contract::set_record_field(record, record->units, std::move(units_before));
+    }
+}
+
+// Compare `converted` with the record's value and, when they differ, store it
+// and notify the observers. The conversion recorded the unit it read (a
+// numeric text or pair) in place of `units_before`: a number and its unit are
+// one value on the page, so equal numbers shown with another unit differ too.
+PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::PropertyVTable* table, Storage* record,
+                          Ref& converted, Ref& units_before) {
     Ref old = Ref::borrow(record->value ? record->value : Py_None);
     Ref same = Ref::steal(table->compare_value(self, old.get(), converted.get()));
-    if (!same) {
-        return nullptr;
-    }
-    int unchanged = PyObject_IsTrue(same.get());
-    if (unchanged > 0 && units) {
-        // What the page shows: the unit read, else the property's own.
-        Ref shown = Ref::borrow(shown_units(self, record->units));
-        Ref shown_next = Ref::borrow(shown_units(self, units.get()));
+    int unchanged = same ? PyObject_IsTrue(same.get()) : -1;
+    if (unchanged > 0 && record->units != units_before.get()) {
+        Ref shown = Ref::borrow(shown_units(self, units_before.get()));
+        Ref shown_next = Ref::borrow(shown_units(self, record->units));
         unchanged = same_units(shown.get(), shown_next.get());
     }
-    if (unchanged < 0) {
-        return nullptr;
+    if (unchanged != 0) {
+        put_back_units(record, units_before);
+        return unchanged < 0 ? nullptr : none_ref();
     }
-    if (unchanged) {
-        return none_ref();
-    }
-    contract::store_with_units(record, std::move(converted), std::move(units));
+    contract::set_record_field(record, record->value, std::move(converted));
     return table->dispatch(self, obj);
 }
 
@@ -271,22 +272,17 @@ PyObject* root_set_value(PyObject* self, PyObject* obj, PyObject* value) {
             return nullptr;
         }
     }
-    // The unit a numeric parser reads during the conversion is held in the
-    // record and taken out right after it: it is stored only with the value,
-    // and a unit left held by a conversion not followed by a store (a direct
-    // call of convert) is dropped first, never taken for this value's.
+    // The conversion of a numeric text records its unit: the unit before is
+    // held, so that a refused value puts it back.
     auto* record = reinterpret_cast<Storage*>(storage.get());
-    Ref stale = contract::take_pending_units(record);
+    Ref units_before = Ref::borrow(record->units);
     Ref converted = Ref::steal(table->convert(self, obj, value));
-    Ref units = contract::take_pending_units(record);
-    if (!converted) {
-        return nullptr;
-    }
-    Ref checked = Ref::steal(table->check(self, obj, converted.get()));
+    Ref checked = converted ? Ref::steal(table->check(self, obj, converted.get())) : Ref();
     if (!checked) {
+        put_back_units(record, units_before);
         return nullptr;
     }
-    return store_in_record(self, obj, table, std::move(storage), std::move(converted), std::move(units));
+    return store_in_record(self, obj, table, record, converted, units_before);
 }
 
 int root_accepts(PyObject* self, PyObject* obj, PyObject* value) {

@@ -23,7 +23,6 @@ PyObject* storage_new(PyTypeObject* type, PyObject*, PyObject*) {
         s->observers = none_ref();
         s->options = none_ref();
         s->units = none_ref();
-        s->pending_units = nullptr;  // no unit held
         contract::start_untracked(self, &storage_type);
     }
     return self;
@@ -35,7 +34,6 @@ int storage_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(s->observers);
     Py_VISIT(s->options);
     Py_VISIT(s->units);
-    Py_VISIT(s->pending_units);
     return 0;
 }
 
@@ -46,7 +44,6 @@ int storage_clear(PyObject* self) {
     set_field(s->observers, Ref::borrow(Py_None));
     set_field(s->options, Ref::borrow(Py_None));
     set_field(s->units, Ref::borrow(Py_None));
-    Py_CLEAR(s->pending_units);
     return 0;
 }
 
@@ -57,7 +54,6 @@ void storage_dealloc(PyObject* self) {
         Py_CLEAR(s->observers);
         Py_CLEAR(s->options);
         Py_CLEAR(s->units);
-        Py_CLEAR(s->pending_units);
         Py_TYPE(self)->tp_free(self);
     });
 }
