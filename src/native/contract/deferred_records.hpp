@@ -12,6 +12,7 @@
 
 #include "contract/properties.hpp"
 #include "contract/record_fields.hpp"
+#include "support/compat.hpp"
 #include "support/ref.hpp"
 
 namespace tavo::contract {
@@ -47,6 +48,7 @@ inline PyObject* new_record_holding(PyObject* value, PyTypeObject* storage_type)
 inline PyObject* make_deferred_record(PyObject* map, PyObject* key, PyObject* kept_value,
                                       PyTypeObject* storage_type) {
     Ref keep_key = Ref::borrow(key);
+    const auto stamp = compat::stamp_across_allocation(map);
     Ref record = Ref::steal(new_record_holding(kept_value, storage_type));
     if (!record) {
         return nullptr;
@@ -54,16 +56,18 @@ inline PyObject* make_deferred_record(PyObject* map, PyObject* key, PyObject* ke
     // Making the record may have run code (the collector's finalizers on
     // 3.11) that used the property meanwhile: a record made then is the one
     // to use, and a value stored then is the one to keep.
-    PyObject* current = PyDict_GetItemWithError(map, keep_key.get());  // borrowed
-    if (!current && PyErr_Occurred()) {
-        return nullptr;
-    }
-    if (current && is_record(current, storage_type)) {
-        return current;
-    }
-    if (current && current != kept_value) {
-        auto* fields = reinterpret_cast<PropertyStorageObject*>(record.get());
-        set_record_field(fields, fields->value, Ref::borrow(current));
+    if (compat::stamp_across_allocation(map) != stamp) {
+        PyObject* current = PyDict_GetItemWithError(map, keep_key.get());  // borrowed
+        if (!current && PyErr_Occurred()) {
+            return nullptr;
+        }
+        if (current && is_record(current, storage_type)) {
+            return current;
+        }
+        if (current && current != kept_value) {
+            auto* fields = reinterpret_cast<PropertyStorageObject*>(record.get());
+            set_record_field(fields, fields->value, Ref::borrow(current));
+        }
     }
     if (PyDict_SetItem(map, keep_key.get(), record.get()) < 0) {
         return nullptr;

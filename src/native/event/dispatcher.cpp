@@ -165,18 +165,21 @@ PyObject* class_plan(PyTypeObject* type) {
     const PlanEntry& entry = plan_cache[tag % 64];
     if (tag != 0 && entry.tag == tag) {
         // The entry's pointers are borrowed and good only until code runs: the
-        // tuple's allocation may run the collector, whose finalizers may delete
-        // the properties or refill this slot. References first, from a copy.
-        const Py_ssize_t count = entry.count;
-        Ref listed[std::size(PlanEntry{}.properties)];
-        for (Py_ssize_t i = 0; i < count; ++i) {
-            listed[i] = Ref::borrow(entry.properties[i]);
+        // tuple's allocation may run the collector, whose finalizers may change
+        // the class (and free its properties) or refill this slot. They are
+        // taken only when the slot and the class's tag are still the ones
+        // looked up; else the list is collected anew.
+        Ref properties = Ref::steal(PyTuple_New(entry.count));
+        if (!properties) {
+            return nullptr;
         }
-        PyObject* properties = PyTuple_New(count);
-        for (Py_ssize_t i = 0; properties && i < count; ++i) {
-            PyTuple_SET_ITEM(properties, i, listed[i].release());
+        if (entry.tag == tag && compat::type_version(type) == tag &&
+            entry.count == PyTuple_GET_SIZE(properties.get())) {
+            for (Py_ssize_t i = 0; i < entry.count; ++i) {
+                PyTuple_SET_ITEM(properties.get(), i, new_ref(entry.properties[i]));
+            }
+            return properties.release();
         }
-        return properties;
     }
     Ref properties = Ref::steal(declared_properties(type));
     // Collecting them runs no code of the class's, but hashing a key could
@@ -227,10 +230,8 @@ int defer_record(PyObject* self, PyObject* map, PyObject* prop, PyObject* key) {
             return -1;
         }
         if (entry && contract::is_record(entry, storage_type)) {
-            // The record the conversion made, holding the default's unit if
-            // it was written with one: both are stored now.
             auto* record = reinterpret_cast<Storage*>(entry);
-            contract::store_with_units(record, std::move(value), contract::take_pending_units(record));
+            contract::set_record_field(record, record->value, std::move(value));
             return 0;
         }
     }

@@ -179,6 +179,20 @@ inline int watch_namespace(PyObject* dict) noexcept {
 #endif
 }
 
+// A stamp of a dict's entries taken before an allocation, to tell after it
+// whether code the allocation ran changed them. On 3.11 an allocation may run
+// the collector and its finalizers at once, and the dict's own version tells;
+// from 3.12 on an allocation only schedules a collection, which runs at the
+// interpreter's next check, so the stamp is always 0.
+inline std::uint64_t stamp_across_allocation(PyObject* dict) noexcept {
+#if PY_VERSION_HEX >= 0x030C0000
+    (void)dict;
+    return 0;
+#else
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#endif
+}
+
 // Take a free dict watcher slot of the interpreter for good, as other code
 // may (tests of the case where none is left). False when none is free or the
 // runtime has no dict watchers.
