@@ -244,13 +244,9 @@ int check_names(PyObject* component, LayoutObject* layout, Slots& slots) {
     return 0;
 }
 
-// A style rendering must stay its declaration's value: else a ValueError
-// naming the component class and the property. -1 with the exception.
-int check_style_value(const Entry& entry, PyObject* component, PyObject* text) {
-    const char* fault = style_value_fault(text);
-    if (!fault) {
-        return 0;
-    }
+// A style rendering that would leave its declaration (`fault` says how): a
+// ValueError naming the component class and the property.
+void refuse_style_value(const Entry& entry, PyObject* component, PyObject* text, const char* fault) {
     Ref owner = Ref::steal(PyType_GetName(Py_TYPE(component)));
     if (owner) {
         PyErr_Format(PyExc_ValueError,
@@ -258,7 +254,6 @@ int check_style_value(const Entry& entry, PyObject* component, PyObject* text) {
                      "quotes or brackets, closes its quotes and brackets, and holds no comment",
                      owner.get(), entry.key, text, fault);
     }
-    return -1;
 }
 
 // The rendering's text, null when it is None or empty. -1 with an exception.
@@ -277,8 +272,11 @@ int render(const Entry& entry, PyObject* component, Slot& slot) {
         }
     }
     if (PyUnicode_GET_LENGTH(value.get()) > 0) {
-        if (slot.kind == Kind::style && check_style_value(entry, component, value.get()) < 0) {
-            return -1;
+        if (slot.kind == Kind::style) {
+            if (const char* fault = style_value_fault(value.get())) {
+                refuse_style_value(entry, component, value.get(), fault);
+                return -1;
+            }
         }
         slot.text = std::move(value);
     }
