@@ -92,14 +92,18 @@ def _noted(error, component, name):
 
 # A style value stays its declaration's value (what a person typed may reach
 # it): the characters that could end it, open a rule or swallow what follows.
-_STYLE_SPECIAL = re.compile(r"[;{}()\[\]\"'\\/]")
+# Values with none of those characters, or with brackets of one level only
+# (rgb(51, 102, 153)), are told at once; the others are read character by
+# character.
+_OUTSIDE = r"[^;{}()\[\]\"'\\/\n\r\f]*"
+_SIMPLE_STYLE = re.compile(_OUTSIDE + r"(?:\([^()\[\]\"'\\/\n\r\f]*\)" + _OUTSIDE + ")*")
 _STYLE_RULE = ("a style value holds ;, { and } only inside quotes or brackets, closes its quotes and brackets, "
                "and holds no comment")
 
 
 def style_value_fault(text):
     """None for a contained style value, else what it holds that is not."""
-    if not _STYLE_SPECIAL.search(text):
+    if _SIMPLE_STYLE.fullmatch(text):
         return None
     quote, depth, i = "", 0, 0
     while i < len(text):
