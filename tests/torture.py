@@ -349,20 +349,6 @@ def _plan_size(cls) -> int:
     return len(names)
 
 
-def _drain_freelists(cls) -> None:
-    """Empty the runtime's free lists of lists, dicts and of tuples of the size a creation
-    of `cls` asks for, so that the next such allocation comes from the collector's
-    allocator, which may run a collection (3.11). The objects are held until the next step."""
-    S.reserve = None  # given back first: the free lists fill up, then are emptied below
-    size = _plan_size(cls)
-    proto = list(range(size))
-    S.reserve = (
-        [[] for _ in range(100)],
-        [{} for _ in range(100)],
-        [tuple(proto) for _ in range(2000 if 0 < size < 20 else 0)],
-    )
-
-
 # Replacement of attributes is the step that frees what a native call may still point at;
 # it comes every other step.
 _KINDS = ("replace", "render", "replace", "create", "replace", "assign")
@@ -389,7 +375,7 @@ def _step(firing: int) -> None:
         _assign(cls, owner, tag)
     else:
         _replace(cls, owner, tag)
-    _drain_freelists(cls)
+    _drain(_plan_size(cls))  # the next allocations can collect; held until the next step
 
 
 # ---- entry hooks: a collection inside each package call, at a chosen allocation ----------
@@ -431,7 +417,7 @@ def _hook_ready(now) -> bool:
     return S.on and not S.busy and now >= S.hook_resume_at
 
 
-def _run_armed(kind, allocation, action, call):
+def _run_armed(allocation, action, call):
     """call() with `action` collected at about its allocation-th allocation of a
     collected object."""
     start = time.perf_counter()
@@ -456,7 +442,9 @@ def _run_armed(kind, allocation, action, call):
 
 
 def _drain(tuple_size=0) -> None:
-    """Empty the free lists of lists, dicts and tuples of `tuple_size` (held until the call ends)."""
+    """Empty the free lists of lists, dicts and tuples of `tuple_size`, so that the next such
+    allocations come from the collector's allocator, which may collect (3.11); the objects are
+    held until the armed call or the next step ends."""
     proto = list(range(tuple_size))
     S.reserve = (
         [[] for _ in range(100)],
@@ -502,7 +490,7 @@ def _hooked_start_tag(real):
         else:
             action = lambda: [_first_contact(c) for c in _other_classes(n)]  # noqa: E731
         _drain()
-        result = _run_armed("start_tag", 1 + (n // 6) % _ROTATION, action, lambda: real(component, tag))
+        result = _run_armed(1 + (n // 6) % _ROTATION, action, lambda: real(component, tag))
         for inner in _inner_results:
             if inner != result:
                 S.errors.append(f"torture: start_tag inside start_tag gave {inner!r}, the call {result!r}")
@@ -527,19 +515,18 @@ def _other_classes(n):
 
 
 def _torture_new(cls, *args, **kwargs):
-    _, E, P, _ = _modules()
+    E = _modules()[1]
     create = lambda: E.EventDispatcher.__new__(cls, *args, **kwargs)  # noqa: E731
     now = time.perf_counter()
     if not _hook_ready(now) or not _handled_class(cls):
         return create()
     n = _hook_calls["create"] = _hook_calls["create"] + 1
-    size = len({name for klass in cls.__mro__ for name, v in vars(klass).items() if isinstance(v, P.Property)})
     if n % 2:
         action = lambda: _replace(cls, None, None)  # noqa: E731
     else:
         action = lambda: [_first_contact(c) for c in _other_classes(n)]  # noqa: E731
-    _drain(size)
-    return _run_armed("create", 1 + (n // 2) % _ROTATION, action, create)
+    _drain(_plan_size(cls))
+    return _run_armed(1 + (n // 2) % _ROTATION, action, create)
 
 
 _TORTURE_NEW = staticmethod(_torture_new)
