@@ -192,6 +192,10 @@ _COMPARED_EXTRA = {
 def _handled_property(value) -> bool:
     A, _, P, _ = _modules()
     t = type(value)
+    if isinstance(value, P.Property) and value.name is None:
+        # Not named yet: its class is being built (a collection inside a `__set_name__`
+        # call of the class statement) or the test names it later.
+        return False
     if t.__module__ == "tavo.core._attributes":
         if t is A._GenericEventAttribute and value.defaultvalue:
             return False  # a true default renders through a handler that may be the test's code
