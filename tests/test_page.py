@@ -349,6 +349,54 @@ def test_the_page_cannot_change_while_it_collects():
     assert seen and page.updates() == [("1", {"other": "set while collecting"}, ())]
 
 
+def test_a_rendering_that_puts_another_component_on_the_page():
+    page = Page()
+
+    class Sneaky(_Attribute):
+        def attrvalue(self, obj):
+            if obj.text == "go":
+                obj.text = "done"
+                page.start_tag(Card(), "div")  # takes the place the outer call would give
+            return obj.text
+
+    class Owner(EventDispatcher):
+        text = Sneaky("go", attrtype="element", sync=1)
+
+    owner = Owner()
+    assert page.start_tag(owner, "div") == '<div data-tavo-id="2" text="done">'
+    assert len(page) == 2 and type(page.component("1")) is Card and page.component("2") is owner
+    assert page.updates() == []  # the change made while rendering is in the tag
+
+
+def test_start_tag_again_sends_the_pending_changes_and_keeps_those_made_while_rendering():
+    page = Page()
+
+    class Late(_Attribute):
+        def attrvalue(self, obj):
+            if obj.text == "go":
+                obj.first = "changed after its rendering"
+            if obj.text == "boom":
+                raise LookupError("boom")
+            return obj.text
+
+    class Owner(EventDispatcher):
+        first = _Attribute("a", attrtype="element", sync=1)
+        text = Late("x", attrtype="element", sync=1)
+
+    owner = Owner()
+    page.start_tag(owner, "div")
+    owner.first = "pending"
+    owner.text = "go"
+    assert page.start_tag(owner, "div") == '<div data-tavo-id="1" first="pending" text="go">'
+    assert page.updates() == [("1", {"first": "changed after its rendering"}, ())]
+    owner.first = "pending again"
+    owner.text = "boom"
+    with pytest.raises(LookupError):
+        page.start_tag(owner, "div")  # failed: what was pending stays pending
+    owner.text = "ok"
+    assert page.updates() == [("1", {"first": "pending again", "text": "ok"}, ())]
+
+
 # ---- closing ------------------------------------------------------------------------
 
 @pytest.mark.parametrize("how", ["close", "with", "drop"])

@@ -77,7 +77,7 @@ on them since it last told::
     page = Page()
     html = page.start_tag(card, "div")  # '<div data-tavo-id="1" id="intro" ...>'
     card.width = "300px"
-    page.updates()  # [Update(element='1', set={'style': 'width: 300.0px'}, remove=())]
+    page.updates()  # [tavo.core._render.Update(element='1', set={'style': 'width: 300.0px'}, remove=())]
 
 - ``page.start_tag(component, tag)`` renders as ``start_tag`` does, with one
   attribute of the page's own first (``id_attribute``, ``data-tavo-id`` unless

@@ -195,13 +195,13 @@ private:
     Kind* heap_ = nullptr;
 };
 
-// The element's state after its renderings: `rendered[i]` says which slots
-// hold a fresh rendering (the others keep their last piece); `full` compares
-// every attribute the element sends now, and every one it was sent.
-int compose(ElementObject* el, LayoutObject* layout, Slots& slots, const Kind* kinds, const char* rendered, bool full,
-            Outcome& out) {
+// The element's state after its renderings, compared with `sent` (held by
+// the caller): `rendered[i]` says which slots hold a fresh rendering (the
+// others keep their last piece); `full` compares every attribute the element
+// sends now, and every one it was sent.
+int compose(ElementObject* el, PyObject* sent, LayoutObject* layout, Slots& slots, const Kind* kinds,
+            const char* rendered, bool full, Outcome& out) {
     const Py_ssize_t count = Py_SIZE(layout);
-    PyObject* sent = el->sent;
     out.set = Ref::steal(PyDict_New());
     out.remove = Ref::steal(PyList_New(0));
     out.pieces = Ref::steal(PyList_New(count));
@@ -309,6 +309,10 @@ int compose(ElementObject* el, LayoutObject* layout, Slots& slots, const Kind* k
 // when its class changed) and compare with what it was sent.
 int collect_element(ElementObject* el, bool full, std::uint64_t changed, Outcome& out) {
     PyObject* component = el->component;
+    if (!component) {  // released: not while its page holds it
+        PyErr_SetString(PyExc_RuntimeError, "an element of the page lost its component");
+        return -1;
+    }
     Ref keep = Ref::borrow(component);
     Ref held;
     Ref layout_ref = Ref::steal(reinterpret_cast<PyObject*>(layout_of(Py_TYPE(component), held)));
@@ -348,7 +352,8 @@ int collect_element(ElementObject* el, bool full, std::uint64_t changed, Outcome
         }
         fresh[static_cast<std::size_t>(i)] = 1;
     }
-    return compose(el, layout, slots, kinds.get(), fresh.data(), full, out);
+    Ref sent = Ref::borrow(el->sent);
+    return compose(el, sent.get(), layout, slots, kinds.get(), fresh.data(), full, out);
 }
 
 void apply(ElementObject* el, Outcome& out) {
@@ -513,6 +518,39 @@ int add_element(PageObject* page, ElementObject* el) {
     return 0;
 }
 
+// Takes an element's pending changes for the time of its rendering: given
+// back unless sent() is called.
+class Pending {
+public:
+    explicit Pending(ElementObject* el) : el_(el) {
+        if (el_) {
+            Py_INCREF(reinterpret_cast<PyObject*>(el_));
+            changed_ = el_->base.changed;
+            full_ = el_->full;
+            el_->base.changed = 0;
+            el_->full = false;
+        }
+    }
+    Pending(const Pending&) = delete;
+    Pending& operator=(const Pending&) = delete;
+    ~Pending() {
+        if (el_) {
+            if (!sent_) {
+                el_->base.changed |= changed_;
+                el_->full = el_->full || full_;
+            }
+            Py_DECREF(reinterpret_cast<PyObject*>(el_));
+        }
+    }
+    void sent() { sent_ = true; }
+
+private:
+    ElementObject* el_;
+    std::uint64_t changed_ = 0;
+    bool full_ = false;
+    bool sent_ = false;
+};
+
 // The identifier attribute may come from no attribute of the tag.
 int check_identifier(PageObject* page, PyObject* component, LayoutObject* layout, Slots& slots) {
     for (Py_ssize_t i = 0; i < Py_SIZE(layout); ++i) {
@@ -546,6 +584,10 @@ PyObject* page_start_tag(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         PyErr_Format(PyExc_ValueError, "this %.200s is shown on another page", short_type_name(Py_TYPE(component)));
         return nullptr;
     }
+    // The changes pending for the element are in the tag about to be
+    // rendered, unless it fails; changes made while it is rendered stay
+    // pending (an attribute may be changed after it was rendered).
+    Pending pending(el_ref ? as_element(el_ref.get()) : nullptr);
     Ref held;
     Ref layout_ref = Ref::steal(reinterpret_cast<PyObject*>(layout_of(Py_TYPE(component), held)));
     if (!layout_ref) {
@@ -579,20 +621,13 @@ PyObject* page_start_tag(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         }
         fresh[static_cast<std::size_t>(i)] = 1;
     }
-    if (check_changeable(page) < 0) {  // closed by code a rendering ran
-        return nullptr;
-    }
     // What the browser gets is the whole tag: compared with nothing sent.
+    const Py_ssize_t position = page->count;  // a new element's place
     Ref id;
     if (el_ref) {
         id = Ref::borrow(as_element(el_ref.get())->id);
     } else {
-        if (owner->page_entry) {
-            PyErr_Format(PyExc_ValueError, "this %.200s is shown on another page",
-                         short_type_name(Py_TYPE(component)));
-            return nullptr;
-        }
-        id = Ref::steal(PyUnicode_FromFormat("%zd", page->count + 1));
+        id = Ref::steal(PyUnicode_FromFormat("%zd", position + 1));
         if (!id) {
             return nullptr;
         }
@@ -606,13 +641,8 @@ PyObject* page_start_tag(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (!nothing_sent) {
         return nullptr;
     }
-    Ref was_sent = Ref::borrow(el->sent);
-    set_field(el->sent, Ref(nothing_sent));
     Outcome out;
-    const int composed = compose(el, layout, slots, kinds.get(), fresh.data(), true,
-                                 out);
-    set_field(el->sent, std::move(was_sent));
-    if (composed < 0) {
+    if (compose(el, nothing_sent.get(), layout, slots, kinds.get(), fresh.data(), true, out) < 0) {
         return nullptr;
     }
     Ref text = Ref::steal(write_tag(tag, layout, slots, page->id_attribute, id.get()));
@@ -622,21 +652,27 @@ PyObject* page_start_tag(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     if (!out.sent) {
         out.sent = std::move(nothing_sent);
     }
-    if (el->base.queue != &page->queue) {
-        if (page->closed || owner->page_entry || add_element(page, el) < 0) {
-            if (!PyErr_Occurred()) {
-                PyErr_Format(PyExc_ValueError, "this %.200s is shown on another page",
-                             short_type_name(Py_TYPE(component)));
-            }
+    // Code run by the renderings (or by the allocations since) may have closed
+    // the page, or put this component or others on a page; from here on no
+    // code runs.
+    if (check_changeable(page) < 0) {
+        return nullptr;
+    }
+    const bool registered = el->base.queue == &page->queue;
+    if (!registered && (owner->page_entry || page->count != position)) {
+        PyErr_Format(PyExc_RuntimeError, "the page changed while the start tag of this %.200s was rendered",
+                     short_type_name(Py_TYPE(component)));
+        return nullptr;
+    }
+    if (!registered) {
+        if (add_element(page, el) < 0) {
             return nullptr;
         }
         el->base.queue = &page->queue;
         owner->page_entry = new_ref(el_ref.get());
     }
     apply(el, out);
-    // Sent whole: what was pending for the element is in this tag.
-    el->base.changed = 0;
-    el->full = false;
+    pending.sent();
     return text.release();
 }
 
@@ -679,9 +715,8 @@ PyObject* page_updates(PyObject* self, PyObject*) {
     Py_ssize_t done = 0;
     for (; done < count; ++done) {
         ElementObject* el = as_element(PyList_GET_ITEM(taken.get(), done));
-        if (!el->component ||
-            collect_element(el, full[static_cast<std::size_t>(done)], el->taken, outcomes[static_cast<std::size_t>(done)]) <
-                0) {
+        Outcome& out = outcomes[static_cast<std::size_t>(done)];
+        if (collect_element(el, full[static_cast<std::size_t>(done)], el->taken, out) < 0) {
             break;
         }
     }
