@@ -67,7 +67,51 @@ The rules:
 
 The attributes a class declares are found once per class and found again
 after the class or one of its bases changes.
-"""
-from tavo.core._render import start_tag
 
-__all__ = ["start_tag"]
+A live page
+-----------
+
+``Page`` keeps the components shown in one browser page and tells what changed
+on them since it last told::
+
+    page = Page()
+    html = page.start_tag(card, "div")  # '<div data-tavo-id="1" id="intro" ...>'
+    card.width = "300px"
+    page.updates()  # [Update(element='1', set={'style': 'width: 300.0px'}, remove=())]
+
+- ``page.start_tag(component, tag)`` renders as ``start_tag`` does, with one
+  attribute of the page's own first (``id_attribute``, ``data-tavo-id`` unless
+  given) whose value identifies the element in the page. The first call puts
+  the component on the page; a component is on one page at most, and a class
+  that declares an element attribute of the identifier's page name is
+  refused. What it returns counts as sent to the browser.
+- ``page.updates()`` returns an ``Update(element, set, remove)`` for each
+  element whose synced attributes render otherwise than they were last sent:
+  the attributes to set, each to its text, and the names to remove. Synced are
+  the style and class attributes (one ``style`` and one ``class`` text, whole,
+  removed when empty) and the element attributes whose ``sync`` is non-zero
+  (by page name; a true ``_BooleanAttribute`` is set to ``""``). Texts are
+  not escaped: they are attribute values, for ``setAttribute``.
+- Changes are recorded where values are stored: every assignment that changes
+  a value (in an observer or an event handler too, a change of unit alone
+  included), and every change of an ``ObservableList`` value in place. Several
+  changes give one update with the latest text; a change back to what was sent
+  gives none.
+- Not recorded: a plain list value changed in place, a Python override of
+  ``attrvalue``, ``get_value`` or ``get_units`` or a callable rendering that
+  reads other state, an attribute re-initialised or redeclared on the class.
+  After such a change, ``page.refresh(component)`` has the next ``updates()``
+  render every synced attribute of the component and send what differs.
+- A rendering that fails fails ``updates()`` with the note ``start_tag``
+  gives; nothing counts as sent, so the next call returns every pending
+  update again. While ``updates()`` runs, code run by a rendering cannot
+  change the page (RuntimeError); what it assigns is recorded for the next
+  call.
+- ``page.element_id(component)``, ``page.component(element_id)``,
+  ``len(page)``, ``component in page``; ``page.close()`` (or leaving a
+  ``with`` block, or the page going) releases the components. Elements are
+  not added to or moved in the browser's page by updates.
+"""
+from tavo.core._render import Page, Update, start_tag
+
+__all__ = ["Page", "Update", "start_tag"]

@@ -37,6 +37,8 @@ struct EventDispatcherObject {
     // that property during the conversion gives it its place then (entered).
     PyObject* preparing_key;
     int preparing_key_entered;
+    // The entry of the page showing this owner (held), or null: see page.hpp.
+    PyObject* page_entry;
 };
 
 // The owner's property_storage place of the key being prepared, made on its

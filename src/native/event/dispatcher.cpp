@@ -320,6 +320,7 @@ int dispatcher_traverse(PyObject* self, visitproc visit, void* arg) {
     Dispatcher* d = as_dispatcher(self);
     Py_VISIT(d->property_storage);
     Py_VISIT(d->client_events);
+    Py_VISIT(d->page_entry);
     return observable_traverse(self, visit, arg);
 }
 
@@ -327,6 +328,7 @@ int dispatcher_clear(PyObject* self) {
     Dispatcher* d = as_dispatcher(self);
     Py_CLEAR(d->property_storage);
     Py_CLEAR(d->client_events);
+    Py_CLEAR(d->page_entry);
     return observable_clear(self);
 }
 

@@ -4,6 +4,7 @@
 
 #include "contract/deferred_records.hpp"
 #include "contract/event.hpp"
+#include "contract/page.hpp"
 #include "contract/properties.hpp"
 #include "support/compat.hpp"
 #include "support/subtype_memo.hpp"
@@ -103,6 +104,17 @@ void raise_for(PyObject* error, PyObject* obj, PyObject* self, const char* tail_
 // Whether obj is an owner (an EventDispatcher).
 extern SubtypeMemo owner_test;
 inline bool is_owner(PyObject* obj) { return owner_test.check(obj, dispatcher_type); }
+
+// A change of the value of `self` on `obj`, for the page showing `obj` if any.
+inline void record_page_change(PyObject* self, PyObject* obj) noexcept {
+    if (!is_owner(obj)) {
+        return;
+    }
+    auto* owner = reinterpret_cast<contract::EventDispatcherObject*>(obj);
+    if (owner->page_entry) {
+        contract::record_change(owner, reinterpret_cast<contract::PropertyObject*>(self)->storage_key);
+    }
+}
 
 // An int or float, bool excluded.
 inline bool is_number(PyObject* value) {

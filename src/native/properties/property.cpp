@@ -241,6 +241,7 @@ PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::Propert
         return unchanged < 0 ? nullptr : none_ref();
     }
     contract::set_record_field(record, record->value, std::move(converted));
+    record_page_change(self, obj);
     return table->dispatch(self, obj);
 }
 
@@ -460,6 +461,9 @@ PyObject* property_py_set(PyObject* self, PyObject* args) {
 }
 
 PyObject* property_py_dispatch(PyObject* self, PyObject* obj) {
+    // Called from Python when a value changed without an assignment (an
+    // ObservableList changed in place): a change for the page too.
+    record_page_change(self, obj);
     return as_property(self)->vtab->dispatch(self, obj);
 }
 

@@ -1,6 +1,7 @@
 // The module tavo.core._render: its entry point, the create and exec steps,
 // and the import of the attribute classes with their method tables.
 #include "render/layout.hpp"
+#include "render/page.hpp"
 #include "render/start_tag.hpp"
 
 #include "contract/event.hpp"
@@ -20,6 +21,7 @@ AttributeClass describe_class(const char* name, bool boolean = false) {
                           offsetof(Object, attrtype),
                           offsetof(Object, attrname),
                           offsetof(Table, attrvalue),
+                          offsetof(Object, sync),
                           boolean,
                           nullptr,
                           nullptr};
@@ -51,7 +53,7 @@ std::int64_t recorded_interpreter = -1;
 PyObject* the_module = nullptr;  // held once an exec step succeeded
 
 int build_constants() {
-    if (k.semicolon_space) {
+    if (k.default_id_attribute) {
         return 0;
     }
     const struct {
@@ -77,6 +79,9 @@ int build_constants() {
         {&k.class_open, " class=\"", false},
         {&k.colon_space, ": ", false},
         {&k.semicolon_space, "; ", false},
+        {&k.sync, "sync", true},
+        {&k.empty, "", false},
+        {&k.default_id_attribute, "data-tavo-id", true},
     };
     for (const auto& constant : strings) {
         if (*constant.slot) {
@@ -184,7 +189,7 @@ int exec_module(PyObject* module) {
         return 0;
     }
     if (build_constants() < 0 || import_event_dispatcher() < 0 || import_attribute_classes() < 0 ||
-        ready_layout_type() < 0) {
+        ready_layout_type() < 0 || add_page_types(module) < 0) {
         add_traceback("init tavo.core._render", __LINE__, kSourceFile);
         return -1;
     }

@@ -5,7 +5,9 @@
 //   names.hpp      the HTML rules for tag and attribute names
 //   writer.hpp     the tag's text: pieces measured, escaped and written once
 //   layout.hpp     what each component class declares, kept per class
+//   renderings.hpp slots, names and renderings start_tag and the page share
 //   start_tag.cpp  the function
+//   page.cpp       Page: the components of one browser page and their updates
 //   module.cpp     import, the create and exec steps
 #pragma once
 
@@ -33,6 +35,7 @@ struct AttributeClass {
     std::size_t attrtype_offset;
     std::size_t attrname_offset;
     std::size_t attrvalue_offset;  // of the attrvalue entry in the class's table
+    std::size_t sync_offset;       // of the int field sync
     bool boolean;                  // _BooleanAttribute: a bare name in the tag
     PyTypeObject* type;            // set at import, kept for good
     attributes::AttrvalueEntry attrvalue;
@@ -62,6 +65,9 @@ struct Constants {
     PyObject* class_open;   // ' class="'
     PyObject* colon_space;  // ": "
     PyObject* semicolon_space;  // "; "
+    PyObject* sync;                  // interned
+    PyObject* empty;                 // ""
+    PyObject* default_id_attribute;  // "data-tavo-id"
 };
 
 extern Constants k;
