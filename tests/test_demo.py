@@ -86,7 +86,7 @@ def test_each_rendered_attribute_lands_where_its_kind_says(case):
     "element, name, expected",
     [
         ("name", "placeholder", 'Your name, e.g. "Fish & Chips" <Ltd>'),
-        ("name", "oninput", 'tavo.send(this, "on_input", {"text": this.value});this.dataset.edited = \'yes\';'),
+        ("name", "oninput", 'tavo.send(this, "on_input", {"text": this.value});'),
         ("name", "type", "text"),
         ("password", "type", "password"),
         ("save", "onclick", "event.preventDefault();tavo.send(this, \"on_click\", "
@@ -121,10 +121,9 @@ def test_empty_renderings_leave_the_attribute_out(element, present, absent):
 def test_start_tags_escape_quotes_and_markup():
     tag = demo.start_tag(DEMO.root.children[0])
     assert 'placeholder="Your name, e.g. &quot;Fish &amp; Chips&quot; &lt;Ltd&gt;"' in tag
-    assert (
-        'oninput="tavo.send(this, &quot;on_input&quot;, {&quot;text&quot;: this.value});'
-        'this.dataset.edited = &#x27;yes&#x27;;"'
-    ) in tag
+    assert 'oninput="tavo.send(this, &quot;on_input&quot;, {&quot;text&quot;: this.value});"' in tag
+    save = demo.start_tag(DEMO.root.children[2])
+    assert "{&quot;source&quot;: event.detail ? &#x27;mouse&#x27; : &#x27;keyboard&#x27;}" in save
 
 
 def test_refusals_carry_the_attribute_messages():

@@ -291,6 +291,13 @@ def test_a_request_for_another_host_is_refused(live, caplog, path):
     assert "'evil.example'" in line
 
 
+def test_the_client_script_is_served_from_the_package(live):
+    with urllib.request.urlopen(live.server.address + "tavo/live.js", timeout=10) as response:
+        assert response.headers["Content-Type"] == "text/javascript; charset=utf-8"
+        script = response.read().decode()
+    assert "new WebSocket(" in script and "setAttribute" in script and "removeAttribute" in script
+
+
 def test_the_loopback_names_of_the_server_are_its_own(live):
     port = live.server.port
     for host in (f"127.0.0.1:{port}", f"localhost:{port}"):

@@ -138,7 +138,6 @@ class TextBox(Component):
         False,
         send_to_server,
         eventargs={"text": "this.value"},
-        eventjs="this.dataset.edited = 'yes';",
         attrtype="element",
         sync=True,
     )

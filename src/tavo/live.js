@@ -6,7 +6,8 @@
 // client events. After each applied batch the document gets a "tavo:batch"
 // event whose detail is the batch. tavo.state is "connecting", "open" or
 // "closed" (also on <html data-tavo-live>); tavo.applied is the number of the
-// last batch applied, tavo.refused the reasons of refused messages.
+// last batch applied, tavo.refused the reasons of refused messages, tavo.errors
+// those of handlers that failed; tavo.socket is the WebSocket.
 "use strict";
 (() => {
   const config = JSON.parse(document.getElementById("tavo-live").textContent);
@@ -33,6 +34,9 @@
     applied: 0,
     refused: [],
     errors: [],
+    get socket() {
+      return socket;
+    },
     element(id) {
       return document.querySelector("[" + attribute + '="' + CSS.escape(id) + '"]');
     },
