@@ -20,6 +20,7 @@ import pytest
 
 import tavo
 from tavo import demo
+from tavo.core._attributes import _Attribute
 
 pytest.importorskip("aiohttp", reason="the live extra (aiohttp) is not installed")
 import aiohttp  # noqa: E402
@@ -239,6 +240,42 @@ def test_a_handler_error_is_logged_and_its_earlier_assignments_still_sent(caplog
     assert answers[2]["updates"] == [] and answers[2]["seq"] == 3  # the server went on
     failed = [r for r in caplog.records if f"handler of 'on_click' on element {b!r} failed" in r.getMessage()]
     assert len(failed) == 2 and all(r.exc_info for r in failed)
+
+
+class Fragile(_Attribute):
+    """Fails to render while its owner is broken."""
+
+    def attrvalue(self, owner):
+        if owner.broken:
+            raise RuntimeError("cannot render")
+        return super().attrvalue(owner)
+
+
+class FragileButton(demo.Button):
+    label = Fragile("", attrtype="element", attrname="aria-label", sync=True)
+
+
+def test_a_failing_rendering_is_logged_and_its_updates_sent_with_the_next_batch(caplog):
+    caplog.set_level(logging.INFO, logger="tavo.live")
+
+    def render(page):
+        button = FragileButton("Go", id="b")
+        button.broken = False
+
+        def toggle(button, *args):
+            button.broken = not button.broken
+            button.label = "broken" if button.broken else "fixed"
+
+        button.bind(on_click=toggle)
+        return "<body>" + demo.render_element(button, page=page) + "</body>"
+
+    with ServerThread(LiveServer(render)) as thread:
+        page = load(thread)
+        b = page.element["b"]
+        answers = run(talk(thread, page, [event(b, "on_click"), event(b, "on_click")]))
+    assert answers[1] == {"seq": 2, "updates": [], "error": "RuntimeError in a rendering"}
+    assert answers[2] == {"seq": 3, "updates": [[b, {"aria-label": "fixed"}, []]]}
+    assert any("collecting the updates failed" in r.getMessage() and r.exc_info for r in caplog.records)
 
 
 @pytest.mark.parametrize("origin", ["http://evil.example", "http://127.0.0.1:1", "null", ""])

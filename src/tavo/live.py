@@ -130,9 +130,18 @@ class Session:
         return f"page {self.number}"
 
     def batch(self, **extra: Any) -> dict[str, Any]:
-        """The next message to the page: its updates since the last one (and `extra`)."""
-        updates = [[update.element, dict(update.set), list(update.remove)] for update in self.page.updates()]
+        """The next message to the page: its updates since the last one (and `extra`).
+
+        When a rendering fails, the batch is empty and says so; the page keeps
+        the updates for the next batch.
+        """
         self.sent += 1
+        try:
+            changed = self.page.updates()
+        except Exception as error:
+            log.exception("%s: collecting the updates failed", self)
+            return {"seq": self.sent, "updates": [], **extra, "error": f"{type(error).__name__} in a rendering"}
+        updates = [[update.element, dict(update.set), list(update.remove)] for update in changed]
         return {"seq": self.sent, "updates": updates, **extra}
 
     def handle(self, data: str | bytes) -> dict[str, Any]:
