@@ -316,15 +316,20 @@ def change(rng, tab):
 def test_the_browser_follows_random_server_side_changes(tab, seed):
     rng = random.Random(seed)
     print(f"seed {seed}")
-    step = 0
+    step = assignments = 0
     log = []
-    while step < 220:
+    while assignments < 200:
         batch = rng.randint(1, 15)
         log += tab.live.call(lambda: [change(rng, tab) for _ in range(batch)])
         step += batch
+        # Assignments, refused ones and unit changes included; the rest are changes in place.
+        assignments += sum(" = " in line for line in log[-batch:])
         tab.push()
         found = mismatches(tab, seed=seed, step=step)
         assert not found, "\n".join(found + ["changes:"] + log[-batch:])
+    assert any("in place" in line and "refreshed" in line for line in log)
+    assert any("classes" in line and "->" in line for line in log)
+    assert any("refused" in line for line in log)
     assert verdict_rows_follow(tab)
 
 
