@@ -3,7 +3,10 @@
 Run with ``python -m tavo.demo``: it builds a panel holding a text box and two
 buttons, assigns values the way a user would, shows the messages of the values
 the attributes refuse, and writes the page (``--output PATH``, default a new
-temporary directory). ``--print`` prints the page instead.
+temporary directory). ``--print`` prints the page instead. ``--serve`` serves
+it as a live page instead (``--port N``, default 8000; needs aiohttp, the live
+extra): each page load gets its own components, wired by ``NameCard``, and the
+browser follows their changes (see tavo.live).
 
 Every element's ``style``, ``class`` and other attributes come from the
 attribute objects its class declares: their ``attrtype`` says where a value
@@ -12,8 +15,9 @@ small script at the end of the page reports what the browser made of each
 value: first a verdict per element, each rendered value marked accepted (the
 browser's computed style, class list or DOM property is that value) or
 dropped, then the raw data (the inline declarations it parsed, the computed
-styles, the attributes and their DOM properties, and the events sent when the
-buttons are clicked).
+styles, the attributes and their DOM properties, and, on the static page, the
+events the handlers would have sent). On the live page the report is made
+again after each batch of updates, from the attributes as they are then.
 
 The functions below build the page without writing it, for tests and for
 code that embeds the demo.

@@ -1,6 +1,6 @@
 """The live demo's round trip: a click in the browser to the change it makes in the page.
 
-    python3 -m bench.live [--clicks 100]
+    python3 -m bench.roundtrip [--clicks 100]
 
 Serves the live demo on a loopback port, opens it in headless Chromium
 (Debian's chromium and chromium-driver, driven by selenium), types a name, then
@@ -43,7 +43,7 @@ def percentile(values: list[float], share: float) -> float:
 
 
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(prog="python3 -m bench.live", description=__doc__.split("\n")[0])
+    parser = argparse.ArgumentParser(prog="python3 -m bench.roundtrip", description=__doc__.split("\n")[0])
     parser.add_argument("--clicks", type=int, default=100, help="clicks to time (default 100)")
     args = parser.parse_args(argv)
 
