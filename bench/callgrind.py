@@ -3,6 +3,7 @@
     python3 -m bench.callgrind [--part native|floor|peer] [--loops N] [--top K] TEXT...
     python3 -m bench.callgrind --floor-ratio [--output FILE] [--jobs J] [TEXT...]
     python3 -m bench.callgrind --page [--jobs J]
+    python3 -m bench.callgrind --live [--jobs J]
 
 For each case whose name contains one of the TEXTs, the timed statement runs
 under ``valgrind --tool=callgrind`` twice, with N and 2N loops; the
@@ -23,6 +24,10 @@ hour on two cores) and shows the pyperf medians beside them.
 --page counts the page benchmark (bench/page.py): instructions per card of a
 page of 100, 1,000 and 10,000 cards, native and peer, the collector on (a
 page made once and then twice; the difference divided by the cards).
+
+--live counts a live page (bench/live.py): one card's change and the
+collection of its update in pages of 100 and 10,000 cards, the assignment
+alone and the card's whole start tag.
 """
 import argparse
 import concurrent.futures
@@ -35,6 +40,7 @@ from collections import defaultdict
 
 MODULE_OBJECT = "_attributes."  # the shared object of tavo.core._attributes
 PARTS = ("native", "floor", "peer")
+ON_PAGE = "onpage"  # an assign case's native statement on a component shown on a page
 TABLE_HEADER = ("case", "native Ir", "floor Ir", "peer Ir", "x floor", "speed-up")
 
 # "1,234 (12.34%)  file:function [object]" as callgrind_annotate prints it.
@@ -52,11 +58,23 @@ def page_child(name, loops):
     run(loops, *arguments)
 
 
+def live_child(name, loops):
+    from bench import live
+
+    _, size, what = name.split(":")
+    run, arguments, _ = live.live_timer(int(size), what)
+    run(50, *arguments)  # warm
+    run(loops, *arguments)
+
+
 def child(name, part, loops):
     from bench import cases
 
     if name.startswith("page:"):
         page_child(name, loops)
+        return
+    if name.startswith("live:"):
+        live_child(name, loops)
         return
 
     for case in cases.all_cases() + [None]:
@@ -64,9 +82,13 @@ def child(name, part, loops):
             raise SystemExit(f"no case named {name!r}")
         if case.name == name:
             break
-    timed = getattr(case, part)
+    timed = timed_part(case, part)
     timed.once(50)  # warm: caches, specialisation, lazily built tables
     timed.once(loops)
+
+
+def timed_part(case, part):
+    return case.extra["on page"] if part == ON_PAGE else getattr(case, part)
 
 
 def profile(name, part, loops):
@@ -108,7 +130,7 @@ def per_operation(name, part, loops, inner_loops):
 
 
 def report(case, part, loops, top):
-    timed = getattr(case, part)
+    timed = timed_part(case, part)
     costs, total = per_operation(case.name, part, loops, timed.inner_loops)
     own = sum(cost for (_, obj), cost in costs.items() if MODULE_OBJECT in os.path.basename(obj))
     print(f"{case.name} [{part}]: {total:.0f} instructions per operation, "
@@ -120,7 +142,7 @@ def report(case, part, loops, top):
 
 def count(case, part, loops):
     """Instructions per operation of one part of a case."""
-    return per_operation(case.name, part, loops, getattr(case, part).inner_loops)[1]
+    return per_operation(case.name, part, loops, timed_part(case, part).inner_loops)[1]
 
 
 def page_counts(jobs):
@@ -140,6 +162,44 @@ def page_counts(jobs):
     for (size, part), instructions in zip(runs, counted):
         result.setdefault(size, {})[part] = instructions
     return result
+
+
+def live_counts(jobs, loops=200):
+    """Instructions per operation of the live page's statements:
+    {(size, what): ...}."""
+    from bench import live
+
+    runs = [(size, "change") for size in live.LIVE_SIZES] + [(live.LIVE_SIZES[0], "assign"),
+                                                             (live.LIVE_SIZES[0], "start_tag")]
+
+    def per_operation_of(job):
+        size, what = job
+        name = f"live:{size}:{what}"
+        extra = (profile(name, "native", 2 * loops)[1] - profile(name, "native", loops)[1])
+        return extra / (loops * 2 * live.UNROLL)
+
+    with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
+        return dict(zip(runs, pool.map(per_operation_of, runs)))
+
+
+def live_count_table(counts):
+    from bench import live
+
+    small, large = live.LIVE_SIZES
+    change_small, change_large = counts[(small, "change")], counts[(large, "change")]
+    assign, tag = counts[(small, "assign")], counts[(small, "start_tag")]
+    update = change_small - assign
+    return "\n".join([
+        "| measure | Ir | goal |",
+        "|---|---|---|",
+        f"| one change collected, page of {small:,} cards | {change_small:.0f} | |",
+        f"| one change collected, page of {large:,} cards | {change_large:.0f} | "
+        f"{change_large / change_small:.2f} x {small:,}: {'ok' if change_large <= 1.2 * change_small else 'MISS'} (<= 1.2) |",
+        f"| its assignment alone | {assign:.0f} | |",
+        f"| the update (collected change - assignment) | {update:.0f} | "
+        f"{update / tag:.2f} x start tag: {'ok' if update < tag else 'MISS'} (< 1) |",
+        f"| the card's whole start tag | {tag:.0f} | |",
+    ])
 
 
 def page_count_table(counts):
@@ -203,13 +263,14 @@ def floor_ratios(selected, loops, jobs):
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("names", nargs="*", help="parts of case names")
-    parser.add_argument("--part", default="native", choices=PARTS)
+    parser.add_argument("--part", default="native", choices=PARTS + (ON_PAGE,))
     parser.add_argument("--loops", type=int, default=500)
     parser.add_argument("--top", type=int, default=12)
     parser.add_argument("--floor-ratio", action="store_true",
                         help="count native, floor and peer of every selected case; print the ratios as Markdown")
     parser.add_argument("--output", help="with --floor-ratio: also write the table to this file")
     parser.add_argument("--page", action="store_true", help="instructions per card of the page benchmark")
+    parser.add_argument("--live", action="store_true", help="instructions of a live page's change and update")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="valgrind runs at once")
     parser.add_argument("--child", help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
@@ -218,6 +279,9 @@ def main(argv=None):
         return
     if args.page:
         print(page_count_table(page_counts(args.jobs)))
+        return
+    if args.live:
+        print(live_count_table(live_counts(args.jobs)))
         return
     selected = selected_cases(args.names)
     if args.floor_ratio:

@@ -35,6 +35,7 @@ from tavo.core.properties import (
 )
 
 from bench import peers
+from tavo.html import Page as LivePage
 
 # How many copies of the statement one loop iteration runs.
 UNROLL = 20
@@ -232,6 +233,10 @@ def _stored(owner, prop):
 
 def assign_case(cls, label, prop, first, second, floor_prop):
     owner, base_owner, peer_owner = Page(), BasePage(), PyPage()
+    # The same assignment on a component shown on a live page: every change is
+    # recorded for the page's next updates (never collected here).
+    shown, live_page = Page(), LivePage()
+    live_page.start_tag(shown, "div")
     attr, peer_attr = getattr(Page, prop), getattr(PyPage, prop)
 
     def check():
@@ -254,6 +259,8 @@ def assign_case(cls, label, prop, first, second, floor_prop):
         peer=timed_statement("peer", body.format(prop), dict(owner=peer_owner, **values), 2),
         check=check,
         goal="assign",
+        extra={"on page": timed_statement("assign on a page", body.format(prop),
+                                          dict(owner=shown, page=live_page, **values), 2)},
     )
 
 

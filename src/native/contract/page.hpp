@@ -5,8 +5,8 @@
 // property's dispatch is called for an owner (an ObservableList changed in
 // place), the property system records the change in that entry: one bit per
 // synced attribute of the owner's class, found by the identity of the
-// property's storage key, and the entry joins its page's queue of changed
-// elements. Recording allocates nothing, runs no Python code and cannot
+// property's storage key among the keys of the owner's class, and the entry
+// joins its page's queue of changed elements. Recording allocates nothing, runs no Python code and cannot
 // fail; an owner on no page pays one test of a pointer.
 //
 // The render module makes the entries and reads them back when the page's
@@ -15,6 +15,7 @@
 #pragma once
 
 #include "contract/event.hpp"
+#include "contract/properties.hpp"
 
 #include <cstdint>
 
@@ -36,7 +37,8 @@ struct PageEntryObject {
     PyObject_HEAD
     ChangeQueue* queue;     // the queue of the page showing the owner; null once it is closed
     PageEntryObject* next;  // the next entry in that queue
-    PyObject* keys;         // tuple of the storage keys whose changes the page sends
+    PyObject* keys;         // tuple: the storage keys of the owner's attributes, in the class's order
+    std::uint64_t sent;     // the bits of the attributes the page sends
     std::uint64_t changed;  // the changes recorded since the last collection
     bool queued;            // in the queue (it may be queued with no bit set)
 };
@@ -60,16 +62,32 @@ inline void enqueue(PageEntryObject* entry) noexcept {
     queue->last = entry;
 }
 
-// Record that the property stored under `key` changed on `owner`, which is on
-// a page (owner->page_entry is set).
-inline void record_change(EventDispatcherObject* owner, PyObject* key) noexcept {
+inline void record_bit(PageEntryObject* entry, Py_ssize_t index) noexcept {
+    const std::uint64_t bit = change_bit(index) & entry->sent;
+    if (bit) {
+        entry->changed |= bit;
+        enqueue(entry);
+    }
+}
+
+// Record that `property` changed on `owner`, which is on a page
+// (owner->page_entry is set). The property's page_index, where its key was
+// last found, is tried first; it is only a hint (a property may be declared
+// by several classes), checked before it is used.
+inline void record_change(EventDispatcherObject* owner, PropertyObject* property) noexcept {
     auto* entry = reinterpret_cast<PageEntryObject*>(owner->page_entry);
     PyObject* keys = entry->keys;
+    PyObject* key = property->storage_key;
     const Py_ssize_t count = PyTuple_GET_SIZE(keys);
+    const Py_ssize_t hint = property->page_index;
+    if (hint < count && PyTuple_GET_ITEM(keys, hint) == key) {
+        record_bit(entry, hint);
+        return;
+    }
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (PyTuple_GET_ITEM(keys, i) == key) {
-            entry->changed |= change_bit(i);
-            enqueue(entry);
+            property->page_index = static_cast<int>(i);
+            record_bit(entry, i);
             return;
         }
     }

@@ -89,6 +89,7 @@ struct PropertyObject {
     PyObject* name;          // name given by __set_name__ (str or None)
     PyObject* defaultvalue;  // default value, converted per owner at storage creation
     int allownone;           // None is accepted by the root check
+    int page_index;          // where pages last found its storage key among a class's (a hint, see page.hpp)
     PyObject* weakreflist;
 };
 

@@ -105,14 +105,17 @@ void raise_for(PyObject* error, PyObject* obj, PyObject* self, const char* tail_
 extern SubtypeMemo owner_test;
 inline bool is_owner(PyObject* obj) { return owner_test.check(obj, dispatcher_type); }
 
-// A change of the value of `self` on `obj`, for the page showing `obj` if any.
-inline void record_page_change(PyObject* self, PyObject* obj) noexcept {
-    if (!is_owner(obj)) {
-        return;
-    }
+// A change of the value of `self` on the owner `obj`, for the page showing it if any.
+inline void record_page_change_on_owner(PyObject* self, PyObject* obj) noexcept {
     auto* owner = reinterpret_cast<contract::EventDispatcherObject*>(obj);
     if (owner->page_entry) {
-        contract::record_change(owner, reinterpret_cast<contract::PropertyObject*>(self)->storage_key);
+        contract::record_change(owner, reinterpret_cast<contract::PropertyObject*>(self));
+    }
+}
+
+inline void record_page_change(PyObject* self, PyObject* obj) noexcept {
+    if (is_owner(obj)) {
+        record_page_change_on_owner(self, obj);
     }
 }
 

@@ -227,7 +227,7 @@ void put_back_units(Storage* record, Ref& units_before) {
 // numeric text or pair) in place of `units_before`: a number and its unit are
 // one value on the page, so equal numbers shown with another unit differ too.
 PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::PropertyVTable* table, Storage* record,
-                          Ref& converted, Ref& units_before) {
+                          Ref& converted, Ref& units_before, bool owner_checked) {
     Ref old = Ref::borrow(record->value ? record->value : Py_None);
     Ref same = Ref::steal(table->compare_value(self, old.get(), converted.get()));
     int unchanged = same ? PyObject_IsTrue(same.get()) : -1;
@@ -241,7 +241,11 @@ PyObject* store_in_record(PyObject* self, PyObject* obj, const contract::Propert
         return unchanged < 0 ? nullptr : none_ref();
     }
     contract::set_record_field(record, record->value, std::move(converted));
-    record_page_change(self, obj);
+    if (owner_checked) {
+        record_page_change_on_owner(self, obj);
+    } else {
+        record_page_change(self, obj);
+    }
     return table->dispatch(self, obj);
 }
 
@@ -283,7 +287,8 @@ PyObject* root_set_value(PyObject* self, PyObject* obj, PyObject* value) {
         put_back_units(record, units_before);
         return nullptr;
     }
-    return store_in_record(self, obj, table, record, converted, units_before);
+    return store_in_record(self, obj, table, record, converted, units_before,
+                           table->get_storage == root_get_storage);
 }
 
 int root_accepts(PyObject* self, PyObject* obj, PyObject* value) {
@@ -353,6 +358,7 @@ PyObject* property_new_with(PyTypeObject* type, const void* table) {
         p->name = none_ref();
         p->defaultvalue = none_ref();
         p->allownone = 0;
+        p->page_index = 0;
     }
     return self;
 }

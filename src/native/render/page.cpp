@@ -27,6 +27,7 @@
 #include "support/compat.hpp"
 #include "support/text.hpp"
 
+#include <climits>
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -64,10 +65,6 @@ struct PageObject {
 
 ElementObject* as_element(PyObject* o) { return reinterpret_cast<ElementObject*>(o); }
 PageObject* as_page(PyObject* o) { return reinterpret_cast<PageObject*>(o); }
-
-// The key standing for an attribute the page does not send: no storage key
-// is ever this object.
-PyObject* unsent_key() { return reinterpret_cast<PyObject*>(&element_type); }
 
 // ---- what is sent -----------------------------------------------------------------
 
@@ -155,6 +152,7 @@ struct Outcome {
     Ref layout;
     Ref pieces;
     Ref keys;  // null: unchanged
+    std::uint64_t sent_bits = 0;  // with keys
     Ref sent;  // null: unchanged
     Ref set;   // dict: attribute -> text, for the update
     Ref remove;  // list of attribute names, for the update
@@ -289,16 +287,19 @@ int compose(ElementObject* el, LayoutObject* layout, Slots& slots, const Kind* k
     }
     out.layout = Ref::borrow(reinterpret_cast<PyObject*>(layout));
     if (full) {
-        // The keys whose changes are recorded: those of the attributes sent now.
+        // The keys whose changes are recorded, and which of them are sent.
         out.keys = Ref::steal(PyTuple_New(count));
         if (!out.keys) {
             return -1;
         }
+        out.sent_bits = 0;
         for (Py_ssize_t i = 0; i < count; ++i) {
-            PyObject* key = kinds[i] == Kind::none
-                                ? unsent_key()
-                                : reinterpret_cast<contract::PropertyObject*>(slots[i].attr.get())->storage_key;
-            PyTuple_SET_ITEM(out.keys.get(), i, new_ref(key ? key : unsent_key()));
+            auto* property = reinterpret_cast<contract::PropertyObject*>(slots[i].attr.get());
+            PyTuple_SET_ITEM(out.keys.get(), i, new_ref(property->storage_key ? property->storage_key : Py_None));
+            property->page_index = static_cast<int>(i < INT_MAX ? i : 0);
+            if (kinds[i] != Kind::none) {
+                out.sent_bits |= contract::change_bit(i);
+            }
         }
     }
     return 0;
@@ -354,6 +355,7 @@ void apply(ElementObject* el, Outcome& out) {
     set_field(el->layout, std::move(out.layout));
     set_field(el->pieces, std::move(out.pieces));
     if (out.keys) {
+        el->base.sent = out.sent_bits;
         set_field(el->base.keys, std::move(out.keys));
     }
     if (out.sent) {
@@ -401,6 +403,7 @@ ElementObject* new_element(PyObject* component, PyObject* id) {
     el->base.queue = nullptr;
     el->base.next = nullptr;
     el->base.keys = PyTuple_New(0);
+    el->base.sent = 0;
     el->base.changed = 0;
     el->base.queued = false;
     el->component = new_ref(component);
