@@ -86,10 +86,11 @@ def test_each_rendered_attribute_lands_where_its_kind_says(case):
     "element, name, expected",
     [
         ("name", "placeholder", 'Your name, e.g. "Fish & Chips" <Ltd>'),
-        ("name", "oninput", "this.dataset.edited = 'yes';"),
+        ("name", "oninput", 'tavo.send(this, "on_input", {"text": this.value});'),
         ("name", "type", "text"),
         ("password", "type", "password"),
-        ("save", "onclick", 'event.preventDefault();tavo.send("save", "on_click", {"source": "mouse"});this.blur();'),
+        ("save", "onclick", "event.preventDefault();tavo.send(this, \"on_click\", "
+         "{\"source\": event.detail ? 'mouse' : 'keyboard'});this.blur();"),
         ("save", "aria-pressed", "true"),
         ("name", "spellcheck", "false"),
         ("panel", "class", "panel card highlighted"),
@@ -120,7 +121,9 @@ def test_empty_renderings_leave_the_attribute_out(element, present, absent):
 def test_start_tags_escape_quotes_and_markup():
     tag = demo.start_tag(DEMO.root.children[0])
     assert 'placeholder="Your name, e.g. &quot;Fish &amp; Chips&quot; &lt;Ltd&gt;"' in tag
-    assert "oninput=\"this.dataset.edited = &#x27;yes&#x27;;\"" in tag
+    assert 'oninput="tavo.send(this, &quot;on_input&quot;, {&quot;text&quot;: this.value});"' in tag
+    save = demo.start_tag(DEMO.root.children[2])
+    assert "{&quot;source&quot;: event.detail ? &#x27;mouse&#x27; : &#x27;keyboard&#x27;}" in save
 
 
 def test_refusals_carry_the_attribute_messages():
@@ -214,6 +217,35 @@ def test_module_runs_without_tracebacks(tmp_path):
     assert run.stderr == ""
     assert "Values the attributes refused:" in run.stdout and "Traceback" not in run.stdout
     assert target.read_text(encoding="utf-8").startswith("<!DOCTYPE html>")
+
+
+def run_demo(args, tmp_path, prelude=""):
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join([os.path.dirname(os.path.dirname(tavo.__file__)), env.get("PYTHONPATH", "")])
+    code = prelude + "import sys; from tavo import demo; sys.exit(demo.main(sys.argv[1:]))"
+    return subprocess.run(
+        [sys.executable, "-c", code, *args], capture_output=True, text=True, timeout=120, cwd=tmp_path, env=env
+    )
+
+
+@pytest.mark.no_leakcheck
+def test_the_static_demo_needs_no_server_library(tmp_path):
+    # As where the live extra is not installed: importing aiohttp fails.
+    without = "import sys; sys.modules['aiohttp'] = None; "
+    static = run_demo(["--output", str(tmp_path / "page.html")], tmp_path, without)
+    assert static.returncode == 0 and static.stderr == ""
+    live = run_demo(["--serve"], tmp_path, without)
+    assert (live.returncode, live.stderr) == (1, "the live demo needs aiohttp: python3 -m pip install 'tavo[live]'\n")
+
+
+@pytest.mark.parametrize(
+    "args, message",
+    [(["--port", "8000"], "--port goes with --serve"), (["--serve", "--port", "70000"], "--port 70000: not a port number")],
+)
+def test_the_port_is_checked(args, message, capsys):
+    with pytest.raises(SystemExit) as exited:
+        demo.main(args)
+    assert exited.value.code == 2 and message in capsys.readouterr().err
 
 
 PAGE_TEXT = demo.build_page(DEMO)

@@ -14,7 +14,7 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 # Run against the installed package: unit behaviour, the demo page, the stubs, the browser check.
-SUITE = ("test_attribute.py", "test_demo.py", "test_typing.py", "test_browser.py", "test_html.py")
+SUITE = ("test_attribute.py", "test_demo.py", "test_typing.py", "test_browser.py", "test_html.py", "test_live_server.py")
 NATIVE = ("_attributes", "properties", "_event", "_render", "_testsupport")
 
 pytestmark = [
@@ -73,6 +73,8 @@ def test_wheel_holds_every_package_file(wheel):
         "tavo/core/_event.pyi",
         "tavo/core/_render.pyi",
         "tavo/html.py",
+        "tavo/live.py",
+        "tavo/live.js",
     }
     assert expected <= names
     for module in NATIVE:

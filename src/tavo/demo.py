@@ -3,7 +3,10 @@
 Run with ``python -m tavo.demo``: it builds a panel holding a text box and two
 buttons, assigns values the way a user would, shows the messages of the values
 the attributes refuse, and writes the page (``--output PATH``, default a new
-temporary directory). ``--print`` prints the page instead.
+temporary directory). ``--print`` prints the page instead. ``--serve`` serves
+it as a live page instead (``--port N``, default 8000; needs aiohttp, the live
+extra): each page load gets its own components, wired by ``NameCard``, and the
+browser follows their changes (see tavo.live).
 
 Every element's ``style``, ``class`` and other attributes come from the
 attribute objects its class declares: their ``attrtype`` says where a value
@@ -12,8 +15,9 @@ small script at the end of the page reports what the browser made of each
 value: first a verdict per element, each rendered value marked accepted (the
 browser's computed style, class list or DOM property is that value) or
 dropped, then the raw data (the inline declarations it parsed, the computed
-styles, the attributes and their DOM properties, and the events sent when the
-buttons are clicked).
+styles, the attributes and their DOM properties, and, on the static page, the
+events the handlers would have sent). On the live page the report is made
+again after each batch of updates, from the attributes as they are then.
 
 The functions below build the page without writing it, for tests and for
 code that embeds the demo.
@@ -30,7 +34,7 @@ import sys
 import tempfile
 from collections.abc import Sequence
 from dataclasses import dataclass
-from typing import Any
+from typing import Any, TypeVar
 
 import tavo.html
 from tavo.core._attributes import (
@@ -75,16 +79,24 @@ def send_to_server(
     obj: Component,
     name: str,
     prevent_default: bool,
-    event_args: dict[str, Any],
+    event_args: dict[str, str] | None,
     event_js: str,
     dispatch: bool,
 ) -> str:
-    """Handler code of a client event: tell the server which component fired it, then run the extra script."""
+    """Handler code of a client event: send the event and what its handler needs, then run the extra script.
+
+    ``tavo.send(this, name, args)`` names the component by its element (the
+    live page's client finds the element's page identifier). `event_args`
+    maps the names of what the handler is given to JavaScript expressions
+    evaluated when the event fires (``{"text": "this.value"}``); they come
+    from the class's declaration, never from what a person typed.
+    """
     code = ""
     if prevent_default:
         code += "event.preventDefault();"
     if dispatch:
-        code += f"tavo.send({json.dumps(obj.id)}, {json.dumps(name)}, {json.dumps(event_args)});"
+        fields = ", ".join(f"{json.dumps(key)}: {expression}" for key, expression in (event_args or {}).items())
+        code += f"tavo.send(this, {json.dumps(name)}, {{{fields}}});"
     return code + event_js
 
 
@@ -106,12 +118,12 @@ class Button(Component):
         True,
         send_to_server,
         prevent_default=True,
-        eventargs={"source": "mouse"},
+        eventargs={"source": "event.detail ? 'mouse' : 'keyboard'"},
         eventjs="this.blur();",
         attrtype="element",
     )
     disabled = _BooleanAttribute(False, attrtype="element", sync=True)
-    pressed = _LogicalAttribute(None, attrtype="element", attrname="aria-pressed")
+    pressed = _LogicalAttribute(None, attrtype="element", attrname="aria-pressed", sync=True)
 
 
 class TextBox(Component):
@@ -123,10 +135,16 @@ class TextBox(Component):
         options=["text", "email", "secret"],
         values=["text", "email", "password"],
     )
-    placeholder = _Attribute("", attrtype="element")
-    spellcheck = _LogicalAttribute(True, attrtype="element")
-    read_only = _BooleanAttribute(False, attrtype="element", attrname="readonly")
-    oninput = _GenericEventAttribute(False, "this.dataset.edited = 'yes';", attrtype="element")
+    placeholder = _Attribute("", attrtype="element", sync=True)
+    spellcheck = _LogicalAttribute(True, attrtype="element", sync=True)
+    read_only = _BooleanAttribute(False, attrtype="element", attrname="readonly", sync=True)
+    oninput = _GenericEventAttribute(
+        False,
+        send_to_server,
+        eventargs={"text": "this.value"},
+        attrtype="element",
+        sync=True,
+    )
     width = _NumericAttribute(200, units="px", attrtype="style", options=["auto", "inherit"])
     font_size = _NumericAttribute("12pt", attrtype="style", options=["inherit"])
     margin = _VariableListAttribute([0, 0, 0, 0], attrtype="style", options=["inherit"])
@@ -243,14 +261,15 @@ def start_tag(component: Component) -> str:
 VOID_TAGS = frozenset({"input", "br", "hr", "img"})
 
 
-def render_element(component: Component, indent: str = "") -> str:
-    """The HTML of a component and its children."""
-    lines = [indent + start_tag(component)]
+def render_element(component: Component, indent: str = "", page: tavo.html.Page | None = None) -> str:
+    """The HTML of a component and its children; on a live `page`, start tags from ``page.start_tag``."""
+    tag = start_tag(component) if page is None else page.start_tag(component, component.tag)
+    lines = [indent + tag]
     if component.tag in VOID_TAGS:
         return lines[0]
     for child in component.children:
         if isinstance(child, Component):
-            lines.append(render_element(child, indent + "  "))
+            lines.append(render_element(child, indent + "  ", page))
         else:
             lines.append(indent + "  " + html.escape(child))
     lines.append(f"{indent}</{component.tag}>")
@@ -315,6 +334,108 @@ def build_demo() -> Demo:
     return Demo(panel, refusals)
 
 
+def component_by_id(root: Component, id: str) -> Component:
+    """The component below `root` (or `root`) whose id is `id`; KeyError if there is none."""
+    for component in components_of(root):
+        if component.id == id:
+            return component
+    raise KeyError(id)
+
+
+C = TypeVar("C", bound=Component)
+
+
+def find(root: Component, id: str, kind: type[C]) -> C:
+    """The component of id `id` below `root`, which must be a `kind`."""
+    component = component_by_id(root, id)
+    if not isinstance(component, kind):
+        raise TypeError(f"#{id} is a {type(component).__name__}, not a {kind.__name__}")
+    return component
+
+
+SAVED_COLOR: list[float] = [0, 96, 0]
+MISSING_COLOR: list[float] = [200, 0, 0]
+SAVED_BACKGROUND = "#c8f0c8"
+
+
+class NameCard:
+    """What the live demo's controls do: a name typed, saved and deleted.
+
+    Typing sends the name field's text: the field widens with it and the
+    panel is highlighted while the text is not the saved name. Save keeps the
+    text (or marks the field when it is empty): the field is locked, the panel
+    turns green, Save shows pressed and Delete is enabled. Delete forgets the
+    saved name and undoes all that. Every attribute these change is synced.
+    """
+
+    def __init__(self, demo: Demo) -> None:
+        root = demo.root
+        self.panel = find(root, "panel", Panel)
+        self.name = find(root, "name", TextBox)
+        self.save = find(root, "save", Button)
+        self.delete = find(root, "delete", Button)
+        self.text = ""
+        self.saved: str | None = None
+        self.name.bind(on_input=self.typed)
+        self.save.bind(on_click=self.save_clicked)
+        self.delete.bind(on_click=self.delete_clicked)
+
+    def typed(self, name: EventDispatcher, args: Any = None, *rest: Any) -> None:
+        text = args.get("text") if isinstance(args, dict) else None
+        if not isinstance(text, str) or self.saved is not None:
+            return  # not what the field sends, or the name is locked
+        self.text = text.strip()
+        self.name.width = (max(24, len(text) + 4), "ch")
+        self.name.color = "inherit"
+        self.save.pressed = False
+        self.panel.highlighted = bool(self.text)
+
+    def save_clicked(self, save: EventDispatcher, *args: Any) -> None:
+        if self.saved is not None:
+            return
+        if not self.text:
+            self.name.color = MISSING_COLOR
+            self.name.placeholder = "Type a name first"
+            return
+        self.saved = self.text
+        self.name.read_only = True
+        self.name.oninput = False
+        self.name.color = SAVED_COLOR
+        self.name.font_size = (14, "pt")
+        self.save.pressed = True
+        self.delete.disabled = False
+        self.panel.highlighted = False
+        self.panel.classes.append("saved")
+        self.panel.background_color = SAVED_BACKGROUND
+        self.panel.padding = ["16px", "2em"]
+        self.panel.opacity = 1.0
+
+    def delete_clicked(self, delete: EventDispatcher, *args: Any) -> None:
+        if self.saved is None:
+            return
+        self.name.placeholder = f'Deleted "{self.saved}": type a new name'
+        self.saved = None
+        self.name.read_only = False
+        self.name.oninput = True
+        self.name.color = "inherit"
+        self.name.font_size = "12pt"
+        self.save.pressed = False
+        self.delete.disabled = True
+        self.panel.highlighted = bool(self.text)
+        while "saved" in self.panel.classes:
+            self.panel.classes.remove("saved")
+        self.panel.background_color = "#ff8000"
+        self.panel.padding = "12px 1.5em"
+        self.panel.opacity = 0.9
+
+
+def live_page(page: tavo.html.Page) -> str:
+    """A live page of the demo: fresh components, wired to their handlers, on `page`."""
+    demo = build_demo()
+    NameCard(demo)
+    return build_page(demo, page)
+
+
 PAGE_STYLE = """\
 body { font-family: sans-serif; color: rgb(32, 32, 32); margin: 2em; }
 .panel { border: 1px solid rgb(96, 96, 96); border-radius: 6px; }
@@ -325,34 +446,45 @@ pre { background: rgb(245, 245, 245); padding: 1em; }
 #verdict th, #verdict td { text-align: left; padding: 0.2em 0.8em; vertical-align: top; }
 #verdict tr.dropped { background: rgb(255, 224, 224); }"""
 
+# The static page's stand-in for the live client: it keeps what the handlers
+# would send (the live page's client script defines tavo instead).
+SEND_STUB = """\
+window.tavo = { sent: [], send(target, event, ...args) {
+  this.sent.push([typeof target === "string" ? target : target.id, event, ...args]); return true; } };"""
+
 # Fills #computed with what the browser made of the rendered attributes, then
-# the verdict table above it (accepted or dropped, per rendered value).
+# the verdict table above it (accepted or dropped, per rendered value). On a
+# live page it runs again after each batch of updates, its rows made from the
+# elements' attributes as they are then.
 REPORT_SCRIPT = """\
-window.tavo = { sent: [], send(id, event, args) { this.sent.push([id, event, args]); } };
 const CHECKS = %s;
+const LIVE = %s;
 const SIDES = ["top", "right", "bottom", "left"];
 const PROPERTY_NAMES = { "readonly": "readOnly", "aria-pressed": "ariaPressed" };
-const report = { elements: {}, clicked: {} };
-for (const [id, check] of Object.entries(CHECKS)) {
-  const element = document.getElementById(id);
-  const computed = getComputedStyle(element);
-  const entry = { tag: element.tagName.toLowerCase(), classes: [...element.classList],
-                  inline: {}, computed: {}, attributes: {}, properties: {} };
-  for (const name of check.style) {
-    entry.inline[name] = element.style.getPropertyValue(name);
-    entry.computed[name] = computed.getPropertyValue(name);
-    if (name === "margin" || name === "padding") {
-      for (const side of SIDES) {
-        entry.computed[name + "-" + side] = computed.getPropertyValue(name + "-" + side);
+function rawData() {
+  const report = { elements: {}, sent: window.tavo && window.tavo.sent ? window.tavo.sent : null };
+  for (const [id, check] of Object.entries(CHECKS)) {
+    const element = document.getElementById(id);
+    const computed = getComputedStyle(element);
+    const entry = { tag: element.tagName.toLowerCase(), classes: [...element.classList],
+                    inline: {}, computed: {}, attributes: {}, properties: {} };
+    for (const name of check.style) {
+      entry.inline[name] = element.style.getPropertyValue(name);
+      entry.computed[name] = computed.getPropertyValue(name);
+      if (name === "margin" || name === "padding") {
+        for (const side of SIDES) {
+          entry.computed[name + "-" + side] = computed.getPropertyValue(name + "-" + side);
+        }
       }
     }
+    for (const name of check.element) {
+      entry.attributes[name] = element.getAttribute(name);
+      const value = element[PROPERTY_NAMES[name] || name];
+      entry.properties[name] = typeof value === "function" ? "function" : (value === undefined ? null : value);
+    }
+    report.elements[id] = entry;
   }
-  for (const name of check.element) {
-    entry.attributes[name] = element.getAttribute(name);
-    const value = element[PROPERTY_NAMES[name] || name];
-    entry.properties[name] = typeof value === "function" ? "function" : (value === undefined ? null : value);
-  }
-  report.elements[id] = entry;
+  return report;
 }
 // The verdict: each rendered value is accepted when what the browser computed
 // (a style) or reflects (a class, an attribute's DOM property) is that value,
@@ -397,28 +529,93 @@ function judgeAttribute(element, name, text) {
     : shown.toLowerCase() === expected.toLowerCase() || (typeof value === "string" && resolvesTo(expected, value));
   return [reflects ? "accepted" : "dropped", "the DOM property reads " + JSON.stringify(value)];
 }
-for (const body of document.querySelectorAll("#verdict tbody[data-element]")) {
-  const element = document.getElementById(body.dataset.element);
-  const counts = { accepted: 0, dropped: 0 };
-  for (const row of body.querySelectorAll("tr[data-kind]")) {
-    const name = row.dataset.name;
-    const text = row.hasAttribute("data-value") ? row.dataset.value : null;
-    const [verdict, seen] = row.dataset.kind === "style" ? judgeStyle(element, name)
-      : row.dataset.kind === "class" ? judgeClass(element, text) : judgeAttribute(element, name, text);
-    counts[verdict] += 1;
-    row.className = verdict;
-    row.querySelector(".verdict").textContent = verdict;
-    row.querySelector(".seen").textContent = seen;
+// The declarations of a style text: split at the semicolons outside quotes and brackets.
+function declarationsOf(text) {
+  const found = [];
+  let depth = 0, quote = "", start = 0;
+  for (let i = 0; i <= text.length; i++) {
+    const c = text[i];
+    if (quote) {
+      if (c === "\\\\") { i++; } else if (c === quote) { quote = ""; }
+    } else if (c === '"' || c === "'") { quote = c; }
+    else if (c === "(" || c === "[") { depth++; }
+    else if (c === ")" || c === "]") { depth--; }
+    else if (i === text.length || (c === ";" && depth === 0)) {
+      const part = text.slice(start, i).trim();
+      const colon = part.indexOf(":");
+      if (colon > 0) { found.push([part.slice(0, colon).trim(), part.slice(colon + 1).trim()]); }
+      start = i + 1;
+    }
   }
-  body.querySelector(".summary").textContent =
-    counts.accepted + " accepted" + (counts.dropped ? ", " + counts.dropped + " dropped" : "");
+  return found;
 }
-for (const button of document.querySelectorAll("button[id]")) {
-  const before = tavo.sent.length;
-  button.click();
-  report.clicked[button.id] = tavo.sent.slice(before);
+// The rows of an element as its attributes are now, in their order on the element.
+function currentRows(element) {
+  const rows = [];
+  for (const { name, value } of element.attributes) {
+    if (name === "id" || name === LIVE.attribute) {
+      continue;
+    }
+    if (name === "style") {
+      for (const [property, text] of declarationsOf(value)) {
+        rows.push(["style", property, property + ": " + text, text]);
+      }
+    } else if (name === "class") {
+      for (const item of value.split(/\\s+/).filter(Boolean)) {
+        rows.push(["class", "class", "class " + item, item]);
+      }
+    } else if (value === "") {
+      rows.push(["element", name, name, null]);  // a boolean attribute: no rendering is empty otherwise
+    } else {
+      rows.push(["element", name, name + '="' + value + '"', value]);
+    }
+  }
+  return rows;
 }
-document.getElementById("computed").textContent = JSON.stringify(report, null, 2);"""
+function remakeRows(body, element) {
+  for (const row of body.querySelectorAll("tr[data-kind]")) {
+    row.remove();
+  }
+  for (const [kind, name, shown, text] of currentRows(element)) {
+    const row = document.createElement("tr");
+    row.dataset.kind = kind;
+    row.dataset.name = name;
+    if (text !== null) {
+      row.dataset.value = text;
+    }
+    const cell = row.insertCell();
+    cell.appendChild(document.createElement("code")).textContent = shown;
+    row.insertCell().className = "verdict";
+    row.insertCell().className = "seen";
+    body.appendChild(row);
+  }
+}
+function judgeAll() {
+  for (const body of document.querySelectorAll("#verdict tbody[data-element]")) {
+    const element = document.getElementById(body.dataset.element);
+    if (LIVE) {
+      remakeRows(body, element);
+    }
+    const counts = { accepted: 0, dropped: 0 };
+    for (const row of body.querySelectorAll("tr[data-kind]")) {
+      const name = row.dataset.name;
+      const text = row.hasAttribute("data-value") ? row.dataset.value : null;
+      const [verdict, seen] = row.dataset.kind === "style" ? judgeStyle(element, name)
+        : row.dataset.kind === "class" ? judgeClass(element, text) : judgeAttribute(element, name, text);
+      counts[verdict] += 1;
+      row.className = verdict;
+      row.querySelector(".verdict").textContent = verdict;
+      row.querySelector(".seen").textContent = seen;
+    }
+    body.querySelector(".summary").textContent =
+      counts.accepted + " accepted" + (counts.dropped ? ", " + counts.dropped + " dropped" : "");
+  }
+  document.getElementById("computed").textContent = JSON.stringify(rawData(), null, 2);
+}
+judgeAll();
+if (LIVE) {
+  document.addEventListener("tavo:batch", judgeAll);
+}"""
 
 
 def page_checks(root: Component) -> dict[str, dict[str, list[str]]]:
@@ -530,12 +727,23 @@ def script_json(value: object) -> str:
     return json.dumps(value).replace("<", "\\u003c").replace(">", "\\u003e").replace("&", "\\u0026")
 
 
-def build_page(demo: Demo | None = None) -> str:
-    """The demo page: the components, the refused values and the browser's report."""
+def build_page(demo: Demo | None = None, page: tavo.html.Page | None = None) -> str:
+    """The demo page: the components, the refused values and the browser's report.
+
+    With a `page`, the live page: the start tags come from ``page.start_tag``
+    (each element gets the page's identifier), the page has no stand-in for
+    the client (the server adds the live client script), and the report runs
+    again after each batch of updates.
+    """
     demo = demo or build_demo()
     refused = "\n".join(
         f"  <li><code>{html.escape(f'{r.component}.{r.name} = {r.value!r}')}</code>: {html.escape(r.message)}</li>"
         for r in demo.refusals
+    )
+    live = None if page is None else {"attribute": page.id_attribute}
+    script = (SEND_STUB + "\n" if page is None else "") + REPORT_SCRIPT % (
+        script_json(page_checks(demo.root)),
+        script_json(live),
     )
     return f"""<!DOCTYPE html>
 <html lang="en">
@@ -549,7 +757,7 @@ def build_page(demo: Demo | None = None) -> str:
 <body>
 <h1>tavo demo</h1>
 <p>Each element's style, class and attributes below come from the attribute classes its component declares.</p>
-{render_element(demo.root)}
+{render_element(demo.root, page=page)}
 <h2>Values the attributes refused</h2>
 <ul id="refused">
 {refused}
@@ -561,7 +769,7 @@ is that value, <em>dropped</em> when it is not (this check needs JavaScript).</p
 <h3>Raw data</h3>
 <pre id="computed">(this report needs JavaScript)</pre>
 <script>
-{REPORT_SCRIPT % script_json(page_checks(demo.root))}
+{script}
 </script>
 </body>
 </html>
@@ -577,14 +785,44 @@ def write_page(page: str, output: str | None) -> str:
     return os.path.abspath(output)
 
 
+def serve(port: int) -> int:
+    """Serve the live demo on the loopback address until interrupted."""
+    try:
+        from tavo.live import LiveServer
+    except ModuleNotFoundError as error:
+        if error.name is None or error.name.partition(".")[0] != "aiohttp":
+            raise
+        print("the live demo needs aiohttp: python3 -m pip install 'tavo[live]'", file=sys.stderr)
+        return 1
+    server = LiveServer(live_page, host="127.0.0.1", port=port)
+    try:
+        server.run(lambda address: print(f"Serving the live demo at {address} (Ctrl-C to stop)", flush=True))
+    except OSError as error:
+        print(f"cannot serve on port {port}: {error}", file=sys.stderr)
+        return 1
+    return 0
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     parser = argparse.ArgumentParser(
         prog="python -m tavo.demo",
-        description="Render a few tavo components as an HTML page.",
+        description="Render a few tavo components as an HTML page, or serve them as a live page (--serve).",
     )
     parser.add_argument("-o", "--output", metavar="PATH", help="write the page to PATH (default: a new temporary directory)")
     parser.add_argument("--print", dest="print_page", action="store_true", help="print the page instead of writing it")
+    parser.add_argument(
+        "--serve", action="store_true", help="serve the live demo on this machine (needs the live extra: aiohttp)"
+    )
+    parser.add_argument(
+        "--port", type=int, metavar="N", help="the live demo's port (default 8000; 0: any free port)"
+    )
     args = parser.parse_args(argv)
+    if args.port is not None and not args.serve:
+        parser.error("--port goes with --serve")
+    if args.port is not None and not 0 <= args.port <= 65535:
+        parser.error(f"--port {args.port}: not a port number")
+    if args.serve:
+        return serve(8000 if args.port is None else args.port)
 
     demo = build_demo()
     page = build_page(demo)
