@@ -76,6 +76,7 @@ def test_start_tag_adds_the_identifier_and_puts_the_component_on_the_page():
     assert page.start_tag(b, "span").startswith('<span data-tavo-id="2" ')
     assert (len(page), a in page, Card() in page, 3 in page) == (2, True, False, False)
     assert (page.element_id(b), page.component("2") is b, page.updates()) == ("2", True, [])
+    assert page.components() == [a, b]
     assert page.start_tag(a, "p").startswith('<p data-tavo-id="1" ')  # rendered again: same element
     custom = Page(id_attribute="data-x")
     assert custom.id_attribute == "data-x" and custom.start_tag(Card(), "div").startswith('<div data-x="1" ')
@@ -409,7 +410,7 @@ def test_closing_releases_the_components(how):
     if how == "close":
         page.close()
         assert page.closed and len(page) == 0 and card not in page
-        for call in (page.updates, lambda: page.start_tag(card, "div"), lambda: page.refresh(card),
+        for call in (page.updates, page.components, lambda: page.start_tag(card, "div"), lambda: page.refresh(card),
                      lambda: page.component("1"), lambda: page.element_id(card)):
             with pytest.raises(ValueError, match="the page is closed"):
                 call()

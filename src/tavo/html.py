@@ -108,6 +108,7 @@ on them since it last told::
   change the page (RuntimeError); what it assigns is recorded for the next
   call.
 - ``page.element_id(component)``, ``page.component(element_id)``,
+  ``page.components()``,
   ``len(page)``, ``component in page``; ``page.close()`` (or leaving a
   ``with`` block, or the page going) releases the components. Elements are
   not added to or moved in the browser's page by updates.

@@ -818,6 +818,18 @@ PyObject* page_component(PyObject* self, PyObject* id) {
     return new_ref(page->elements[index - 1]->component);
 }
 
+PyObject* page_components(PyObject* self, PyObject*) {
+    PageObject* page = as_page(self);
+    if (check_open(page) < 0) {
+        return nullptr;
+    }
+    PyObject* list = PyList_New(page->count);
+    for (Py_ssize_t i = 0; list && i < page->count; ++i) {
+        PyList_SET_ITEM(list, i, new_ref(page->elements[i]->component));
+    }
+    return list;
+}
+
 PyObject* page_close(PyObject* self, PyObject*) {
     PageObject* page = as_page(self);
     if (page->collecting) {
@@ -914,6 +926,8 @@ PyMethodDef page_methods[] = {
      "element_id($self, component, /)\n--\n\nThe identifier of component's element on the page."},
     {"component", page_component, METH_O,
      "component($self, element_id, /)\n--\n\nThe component of the element with this identifier."},
+    {"components", page_components, METH_NOARGS,
+     "components($self, /)\n--\n\nThe components on the page, in the order of their identifiers (1, 2, ...)."},
     {"close", page_close, METH_NOARGS,
      "close($self, /)\n--\n\nRelease the page's components; the page can no longer be used."},
     {"__enter__", page_enter, METH_NOARGS, nullptr},
