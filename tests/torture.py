@@ -9,8 +9,9 @@ marked ``no_torture``):
   collected its finalizer does one step of work on a component class in use and leaves a
   new such cycle behind. The steps, in rotation: render an owner with ``start_tag``,
   create owners (of the class and of a few other live component classes), assign owners
-  the values they already hold, and replace the attributes of the class with equal fresh
-  copies (``setattr`` on the class: its version tag changes and the old attribute objects
+  the values they already hold, show an owner on a page of its own and check that the
+  updates of its changes bring its first tag to its tag now, and replace the attributes of
+  the class with equal fresh copies (``setattr`` on the class: its version tag changes and the old attribute objects
   are freed, since nothing else holds them).
 
 So any borrowed pointer or cached decision that a native call keeps across an allocation
@@ -317,6 +318,69 @@ def _assign(cls, owner, tag):
     _render(cls, owner, tag)
 
 
+class _TagAttributes:
+    """The attributes of one start tag, read with the standard HTML parser (unescaped)."""
+
+    def __init__(self, tag):
+        from html.parser import HTMLParser
+
+        found = {}
+
+        class Parser(HTMLParser):
+            def handle_starttag(self, name, attrs):
+                found.update((key, "" if value is None else value) for key, value in attrs)
+
+        Parser().feed(tag)
+        self.found = found
+
+
+def _other_value(attr, value):
+    """A value the attribute may take in place of `value`, or None."""
+    A = _modules()[0]
+    options = [o for o in getattr(attr, "options", []) if o != value and type(o) is str]
+    if options:
+        return options[0]
+    if type(value) is bool or type(attr) in (A._BooleanAttribute, A._LogicalAttribute):
+        return not value
+    if type(value) in (int, float):
+        return value + 1
+    if type(value) is str and type(attr) is A._Attribute:
+        return value + "x"
+    return None
+
+
+def _live(cls, owner, tag):
+    """Show the owner on a page of its own, change its values, and check that the updates
+    bring its first start tag to what it renders now (the synced attributes)."""
+    html = _modules()[3]
+    page = html.Page()
+    try:
+        shown = _TagAttributes(page.start_tag(owner, "div")).found
+        declared = _declared(cls)
+        for name, attr in declared:
+            value = _other_value(attr, getattr(owner, name))
+            if value is not None:
+                try:
+                    setattr(owner, name, value)
+                except Exception:  # noqa: BLE001 - refused: queues nothing
+                    pass
+        for update in page.updates():
+            for name in update.remove:
+                shown.pop(name, None)
+            shown.update(update.set)
+        synced = {"style", "class"} | {
+            attr.attrname for _, attr in declared if attr.attrtype == "element" and attr.sync
+        }
+        now = _TagAttributes(_modules()[3].start_tag(owner, "div")).found
+        got = {name: text for name, text in shown.items() if name in synced}
+        expected = {name: text for name, text in now.items() if name in synced}
+        if got != expected:
+            S.errors.append(f"torture: the updates of a {cls.__qualname__} on a page give {got!r}, "
+                            f"start_tag {expected!r}")
+    finally:
+        page.close()
+
+
 def _replace(cls, owner, tag):
     html = _modules()[3]
     if owner is None:
@@ -355,7 +419,7 @@ def _plan_size(cls) -> int:
 
 # Replacement of attributes is the step that frees what a native call may still point at;
 # it comes every other step.
-_KINDS = ("replace", "render", "replace", "create", "replace", "assign")
+_KINDS = ("replace", "render", "replace", "create", "replace", "assign", "replace", "live")
 
 
 def _step(firing: int) -> None:
@@ -377,6 +441,8 @@ def _step(firing: int) -> None:
         _create(cls, owner, tag, firing)
     elif kind == "assign":
         _assign(cls, owner, tag)
+    elif kind == "live":
+        _live(cls, owner, tag)
     else:
         _replace(cls, owner, tag)
     _drain(_plan_size(cls))  # the next allocations can collect; held until the next step
