@@ -1,6 +1,7 @@
 """A component's HTML start tag from the attributes its class declares (native part of tavo.html)."""
+import sys
 from types import TracebackType
-from typing import Final, Self, final
+from typing import Any, Final, Self, final
 
 from tavo.core._event import EventDispatcher
 
@@ -22,6 +23,8 @@ class Update(tuple[str, dict[str, str], tuple[str, ...]]):
     def set(self) -> dict[str, str]: ...
     @property
     def remove(self) -> tuple[str, ...]: ...
+    if sys.version_info >= (3, 13):
+        def __replace__(self, **changes: Any) -> Self: ...
 
 @final
 class Page:
