@@ -59,6 +59,10 @@ OPTION_TESTS = [
 ]
 
 
+# Run once in the leak run: a full collection inside every comparison, repeated over
+# the leak run's grown heap, takes minutes per case; the membership tests and
+# constructions they interrupt are leak-checked by the attribute classes' suites.
+@pytest.mark.no_leakcheck
 @pytest.mark.parametrize("cls, entry", OPTION_TESTS)
 @pytest.mark.parametrize("make_hostile", [lambda attr: Emptying(attr.options), Reinitialising])
 def test_options_changed_during_the_membership_test(cls, entry, make_hostile):
@@ -287,6 +291,7 @@ class CollectingIterable:
         return iter(["a", "b"])
 
 
+@pytest.mark.no_leakcheck  # as above: a full collection at each step of a construction
 @pytest.mark.parametrize(
     "cls",
     [
