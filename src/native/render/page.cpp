@@ -71,7 +71,8 @@ PageObject* as_page(PyObject* o) { return reinterpret_cast<PageObject*>(o); }
 // The kind under which an attribute is sent, Kind::none when it is not:
 // style and class attributes always, element attributes when their sync is
 // non-zero. -1 with an exception.
-int sent_kind(const Entry& entry, const Slot& slot, Kind& kind) {
+int sent_kind(const Entry& entry, Slot& slot) {
+    Kind& kind = slot.sent;
     kind = slot.kind;
     if (kind != Kind::element) {
         return 0;
@@ -94,12 +95,12 @@ int sent_kind(const Entry& entry, const Slot& slot, Kind& kind) {
 
 // The `style` text of the style renderings in `pieces`, as start_tag writes
 // it (unescaped); null without an exception when there is none.
-int compose_style(const LayoutObject* layout, Slots& slots, const Kind* kinds, PyObject* pieces, Ref& out) {
+int compose_style(const LayoutObject* layout, Slots& slots, PyObject* pieces, Ref& out) {
     Pieces text;
     bool first = true;
     for (Py_ssize_t i = 0; i < Py_SIZE(layout); ++i) {
         PyObject* piece = PyList_GET_ITEM(pieces, i);
-        if (kinds[i] != Kind::style || piece == Py_None) {
+        if (slots[i].sent != Kind::style || piece == Py_None) {
             continue;
         }
         if ((!first && text.add(k.semicolon_space) < 0) || text.add(slots[i].page.get()) < 0 ||
@@ -118,12 +119,12 @@ int compose_style(const LayoutObject* layout, Slots& slots, const Kind* kinds, P
 
 // The `class` text: the items of the class renderings joined by spaces;
 // null without an exception when there is no item.
-int compose_class(const LayoutObject* layout, const Kind* kinds, PyObject* pieces, Ref& out) {
+int compose_class(const LayoutObject* layout, Slots& slots, PyObject* pieces, Ref& out) {
     Pieces text;
     bool first = true;
     for (Py_ssize_t i = 0; i < Py_SIZE(layout); ++i) {
         PyObject* piece = PyList_GET_ITEM(pieces, i);
-        if (kinds[i] != Kind::klass || piece == Py_None) {
+        if (slots[i].sent != Kind::klass || piece == Py_None) {
             continue;
         }
         auto add_item = [&](Py_ssize_t start, Py_ssize_t end) {
@@ -174,33 +175,11 @@ int compare_sent(PyObject* sent, PyObject* name, PyObject* text, Outcome& out) {
     return PyDict_SetItem(out.set.get(), name, text);
 }
 
-// The kinds of a layout's slots: a small array on the stack for few entries.
-class Kinds {
-public:
-    explicit Kinds(Py_ssize_t count) : count_(count) {
-        if (count > kInline) {
-            heap_ = new (std::nothrow) Kind[static_cast<std::size_t>(count)];
-        }
-    }
-    Kinds(const Kinds&) = delete;
-    Kinds& operator=(const Kinds&) = delete;
-    ~Kinds() { delete[] heap_; }
-    bool ok() const { return count_ <= kInline || heap_; }
-    Kind* get() { return count_ <= kInline ? inline_ : heap_; }
-
-private:
-    static constexpr Py_ssize_t kInline = 32;
-    Py_ssize_t count_;
-    Kind inline_[kInline];
-    Kind* heap_ = nullptr;
-};
-
 // The element's state after its renderings, compared with `sent` (held by
-// the caller): `rendered[i]` says which slots hold a fresh rendering (the
-// others keep their last piece); `full` compares every attribute the element
+// the caller): the slots marked fresh hold a new rendering (the others keep
+// their last piece); `full` compares every attribute the element
 // sends now, and every one it was sent.
-int compose(ElementObject* el, PyObject* sent, LayoutObject* layout, Slots& slots, const Kind* kinds,
-            const char* rendered, bool full, Outcome& out) {
+int compose(ElementObject* el, PyObject* sent, LayoutObject* layout, Slots& slots, bool full, Outcome& out) {
     const Py_ssize_t count = Py_SIZE(layout);
     out.set = Ref::steal(PyDict_New());
     out.remove = Ref::steal(PyList_New(0));
@@ -213,10 +192,11 @@ int compose(ElementObject* el, PyObject* sent, LayoutObject* layout, Slots& slot
     bool class_changed = full;
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject* piece = Py_None;
-        if (kinds[i] == Kind::style || kinds[i] == Kind::klass) {
-            if (rendered[i]) {
+        const Kind kind = slots[i].sent;
+        if (kind == Kind::style || kind == Kind::klass) {
+            if (slots[i].fresh) {
                 piece = slots[i].text ? slots[i].text.get() : Py_None;
-                (kinds[i] == Kind::style ? style_changed : class_changed) = true;
+                (kind == Kind::style ? style_changed : class_changed) = true;
             } else if (same_layout) {
                 piece = PyList_GET_ITEM(el->pieces, i);
             }
@@ -228,7 +208,7 @@ int compose(ElementObject* el, PyObject* sent, LayoutObject* layout, Slots& slot
         return -1;
     }
     for (Py_ssize_t i = 0; i < count; ++i) {
-        if (kinds[i] != Kind::element || !rendered[i]) {
+        if (slots[i].sent != Kind::element || !slots[i].fresh) {
             continue;
         }
         PyObject* text = slots[i].text.get();
@@ -242,14 +222,14 @@ int compose(ElementObject* el, PyObject* sent, LayoutObject* layout, Slots& slot
     }
     if (style_changed) {
         Ref style;
-        if (compose_style(layout, slots, kinds, out.pieces.get(), style) < 0 ||
+        if (compose_style(layout, slots, out.pieces.get(), style) < 0 ||
             compare_sent(sent, k.style, style.get(), out) < 0 || (names && PySet_Add(names.get(), k.style) < 0)) {
             return -1;
         }
     }
     if (class_changed) {
         Ref klass;
-        if (compose_class(layout, kinds, out.pieces.get(), klass) < 0 ||
+        if (compose_class(layout, slots, out.pieces.get(), klass) < 0 ||
             compare_sent(sent, k.klass, klass.get(), out) < 0 || (names && PySet_Add(names.get(), k.klass) < 0)) {
             return -1;
         }
@@ -297,7 +277,7 @@ int compose(ElementObject* el, PyObject* sent, LayoutObject* layout, Slots& slot
             auto* property = reinterpret_cast<contract::PropertyObject*>(slots[i].attr.get());
             PyTuple_SET_ITEM(out.keys.get(), i, new_ref(property->storage_key ? property->storage_key : Py_None));
             property->page_index = static_cast<int>(i < INT_MAX ? i : 0);
-            if (kinds[i] != Kind::none) {
+            if (slots[i].sent != Kind::none) {
                 out.sent_bits |= contract::change_bit(i);
             }
         }
@@ -323,37 +303,29 @@ int collect_element(ElementObject* el, bool full, std::uint64_t changed, Outcome
     const Py_ssize_t count = Py_SIZE(layout);
     full = full || el->layout != layout_ref.get();
     Slots slots(count);
-    Kinds kinds(count);
-    if (!slots.ok() || !kinds.ok()) {
+    if (!slots.ok()) {
         PyErr_NoMemory();
         return -1;
     }
     if (fill_slots(component, layout, held, slots) < 0) {
         return -1;
     }
-    std::vector<char> fresh;
-    try {
-        fresh.assign(static_cast<std::size_t>(count), 0);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return -1;
-    }
     for (Py_ssize_t i = 0; i < count; ++i) {
-        if (sent_kind(layout->entries[i], slots[i], kinds.get()[i]) < 0) {
+        if (sent_kind(layout->entries[i], slots[i]) < 0) {
             note_property(component, layout->entries[i]);
             return -1;
         }
-        if (kinds.get()[i] == Kind::none || !(full || (changed & contract::change_bit(i)))) {
+        if (slots[i].sent == Kind::none || !(full || (changed & contract::change_bit(i)))) {
             continue;
         }
         if (render(layout->entries[i], component, slots[i]) < 0) {
             note_property(component, layout->entries[i]);
             return -1;
         }
-        fresh[static_cast<std::size_t>(i)] = 1;
+        slots[i].fresh = true;
     }
     Ref sent = Ref::borrow(el->sent);
-    return compose(el, sent.get(), layout, slots, kinds.get(), fresh.data(), full, out);
+    return compose(el, sent.get(), layout, slots, full, out);
 }
 
 void apply(ElementObject* el, Outcome& out) {
@@ -596,14 +568,7 @@ PyObject* page_start_tag(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     auto* layout = reinterpret_cast<LayoutObject*>(layout_ref.get());
     const Py_ssize_t count = Py_SIZE(layout);
     Slots slots(count);
-    Kinds kinds(count);
-    std::vector<char> fresh;
-    try {
-        fresh.assign(static_cast<std::size_t>(count), 0);
-    } catch (const std::bad_alloc&) {
-        return PyErr_NoMemory();
-    }
-    if (!slots.ok() || !kinds.ok()) {
+    if (!slots.ok()) {
         return PyErr_NoMemory();
     }
     if (fill_slots(component, layout, held, slots) < 0 || check_identifier(page, component, layout, slots) < 0) {
@@ -611,15 +576,13 @@ PyObject* page_start_tag(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     }
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (slots[i].kind == Kind::none) {
-            kinds.get()[i] = Kind::none;
             continue;
         }
-        if (render(layout->entries[i], component, slots[i]) < 0 ||
-            sent_kind(layout->entries[i], slots[i], kinds.get()[i]) < 0) {
+        if (render(layout->entries[i], component, slots[i]) < 0 || sent_kind(layout->entries[i], slots[i]) < 0) {
             note_property(component, layout->entries[i]);
             return nullptr;
         }
-        fresh[static_cast<std::size_t>(i)] = 1;
+        slots[i].fresh = true;
     }
     // What the browser gets is the whole tag: compared with nothing sent.
     const Py_ssize_t position = page->count;  // a new element's place
@@ -642,7 +605,7 @@ PyObject* page_start_tag(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         return nullptr;
     }
     Outcome out;
-    if (compose(el, nothing_sent.get(), layout, slots, kinds.get(), fresh.data(), true, out) < 0) {
+    if (compose(el, nothing_sent.get(), layout, slots, true, out) < 0) {
         return nullptr;
     }
     Ref text = Ref::steal(write_tag(tag, layout, slots, page->id_attribute, id.get()));

@@ -17,6 +17,10 @@ struct Slot {
     Ref page;  // page name, for style and element attributes
     Ref text;  // the rendering's non-empty text, or null
     Kind kind = Kind::none;
+    // For a page: the kind under which the attribute is sent (none: not sent),
+    // and whether `text` was rendered for this collection.
+    Kind sent = Kind::none;
+    bool fresh = false;
 };
 
 // Slots on the stack for a class with few attributes, else on the heap;
